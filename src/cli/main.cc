@@ -1,0 +1,6 @@
+#include <iostream>
+
+int main(int argc, char** argv) {
+  std::cerr << "usage: tessaly COMMAND ...\n";
+  return 2;
+}

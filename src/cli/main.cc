@@ -1,6 +1,229 @@
+// tessaly: the command-line tool over the same engine as the wizard.
+#include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+#include "jet/database.h"
+#include "jet/error.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  tessaly tables DB [--password PW]\n"
+    "  tessaly columns DB TABLE [--password PW]\n"
+    "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n";
+
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::vector<std::string>> options;
+  std::vector<std::string> flags;
+
+  std::string Option(const std::string& name, const std::string& def = "") const {
+    auto it = options.find(name);
+    return it == options.end() || it->second.empty() ? def : it->second.back();
+  }
+  bool Flag(const std::string& name) const {
+    for (const auto& f : flags) {
+      if (f == name) return true;
+    }
+    return false;
+  }
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+Args ParseArgs(int argc, char** argv, const std::vector<std::string>& valued,
+               const std::vector<std::string>& boolean) {
+  Args a;
+  for (int i = 2; i < argc; ++i) {
+    std::string s = argv[i];
+    if (s.rfind("--", 0) == 0) {
+      bool known = false;
+      for (const auto& v : valued) {
+        if (s == v) {
+          if (i + 1 >= argc) throw UsageError(s + " needs a value");
+          a.options[s].push_back(argv[++i]);
+          known = true;
+        }
+      }
+      for (const auto& b : boolean) {
+        if (s == b) {
+          a.flags.push_back(s);
+          known = true;
+        }
+      }
+      if (!known) throw UsageError("unknown option " + s);
+    } else {
+      a.positional.push_back(s);
+    }
+  }
+  return a;
+}
+
+// Output goes through one buffer: dumps of large tables are dominated by
+// formatting, not by the engine.
+class Out {
+ public:
+  ~Out() { Flush(); }
+  void Write(std::string_view s) {
+    buf_.append(s);
+    if (buf_.size() > (1 << 16)) Flush();
+  }
+  void Flush() {
+    if (!buf_.empty()) std::fwrite(buf_.data(), 1, buf_.size(), stdout);
+    buf_.clear();
+  }
+
+ private:
+  std::string buf_;
+};
+
+std::shared_ptr<jet::Database> OpenDb(const Args& a) {
+  jet::OpenOptions o;
+  o.password = a.Option("--password");
+  o.writable = false;
+  return jet::Database::Open(a.positional.at(0), o);
+}
+
+int Tables(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError("tables needs DB");
+  auto db = OpenDb(a);
+  Out out;
+  for (const auto& name : db->UserTables()) {
+    out.Write(name);
+    out.Write("\n");
+  }
+  return 0;
+}
+
+// Every catalogue object with its id, parent, type and flags: for looking
+// into files, not for scripts.
+int Catalog(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError("catalog needs DB");
+  auto db = OpenDb(a);
+  Out out;
+  char buf[64];
+  for (const auto& e : db->Catalog()) {
+    std::snprintf(buf, sizeof buf, "%d\t%d\t%d\t0x%08X\t", e.id, e.parent_id, e.type, e.flags);
+    out.Write(buf);
+    out.Write(e.name);
+    out.Write("\n");
+  }
+  return 0;
+}
+
+int Columns(const Args& a) {
+  if (a.positional.size() != 2) throw UsageError("columns needs DB and TABLE");
+  auto db = OpenDb(a);
+  auto t = db->Table(a.positional[1]);
+  Out out;
+  for (const auto& c : t->columns) {
+    out.Write(c.name);
+    out.Write("\t");
+    out.Write(jet::TypeName(c.type));
+    out.Write("\n");
+  }
+  return 0;
+}
+
+int Dump(const Args& a) {
+  if (a.positional.size() != 2) throw UsageError("dump needs DB and TABLE");
+  std::string format = a.Option("--format", "json");
+  if (format != "json" && format != "csv") throw UsageError("--format is csv or json");
+  auto db = OpenDb(a);
+  auto t = db->Table(a.positional[1]);
+  jet::TableScan scan(*db, t);
+  Out out;
+  if (format == "csv") {
+    for (size_t i = 0; i < t->columns.size(); ++i) {
+      if (i) out.Write(",");
+      jet::Column textual;
+      textual.type = jet::ColumnType::kText;
+      out.Write(cli::CsvField(textual, jet::Value::Text(t->columns[i].name)));
+    }
+    out.Write("\n");
+    std::string line;
+    while (scan.Next()) {
+      line.clear();
+      for (size_t i = 0; i < t->columns.size(); ++i) {
+        if (i) line.push_back(',');
+        line += cli::CsvField(t->columns[i], scan.Get(t->columns[i]));
+      }
+      line.push_back('\n');
+      out.Write(line);
+    }
+    return 0;
+  }
+  // JSON: the row count is only known at the end, so rows are collected as
+  // text first and the header written when they are all in.
+  std::vector<std::string> keys;
+  for (const auto& c : t->columns) keys.push_back(cli::JsonString(c.name) + ":");
+  std::string rows;
+  size_t count = 0;
+  std::string line;
+  while (scan.Next()) {
+    line.clear();
+    line.push_back('{');
+    for (size_t i = 0; i < t->columns.size(); ++i) {
+      if (i) line.push_back(',');
+      line += keys[i];
+      line += cli::JsonValue(t->columns[i], scan.Get(t->columns[i]));
+    }
+    line.push_back('}');
+    if (count) rows += ",\n";
+    rows += line;
+    ++count;
+  }
+  std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
+  for (size_t i = 0; i < t->columns.size(); ++i) {
+    if (i) head += ",";
+    head += "{\"name\":" + cli::JsonString(t->columns[i].name) + ",\"type\":" +
+            cli::JsonString(jet::TypeName(t->columns[i].type)) + "}";
+  }
+  head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
+  out.Write(head);
+  out.Write(rows);
+  if (count) out.Write("\n");
+  out.Write("]}\n");
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::cerr << "usage: tessaly COMMAND ...\n";
-  return 2;
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string cmd = argv[1];
+  try {
+    if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
+    if (cmd == "--help" || cmd == "help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    throw UsageError("unknown command " + cmd);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "tessaly: %s\n%s", e.what(), kUsage);
+    return 2;
+  } catch (const jet::Error& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tessaly: %s (error %d)\n", e.what(), e.number());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tessaly: %s\n", e.what());
+    return 1;
+  }
 }

@@ -1,0 +1,134 @@
+// An open Access database: header, catalogue, table definitions and row
+// scans. Opening the same file twice in one process gives the same object,
+// so that every connection sees the others' changes at once.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/format.h"
+#include "jet/header.h"
+#include "jet/pager.h"
+#include "jet/row.h"
+#include "jet/tdef.h"
+#include "jet/value.h"
+
+namespace jet {
+
+struct CatalogEntry {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  uint32_t flags = 0;
+  std::string database;      // linked tables: the source file
+  std::string foreign_name;  // linked tables: the source table
+  std::string connect;
+};
+
+// One row of the tables schema rowset: "TABLE", "SYSTEM TABLE",
+// "ACCESS TABLE", "LINK", "PASS-THROUGH" or "VIEW".
+struct SchemaRow {
+  std::string table_name;
+  std::string table_type;
+};
+
+struct OpenOptions {
+  std::string password;
+  bool writable = false;
+};
+
+class Database {
+ public:
+  // Throws jet::Error: missing file, not a database, wrong password,
+  // encrypted file that cannot be opened, in use by another writer.
+  static std::shared_ptr<Database> Open(const std::string& path, const OpenOptions& options);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& path() const { return path_; }
+  const HeaderInfo& header() const { return header_; }
+  const Layout& layout() const { return layout_; }
+  Version version() const { return header_.version; }
+  uint16_t code_page() const { return header_.code_page; }
+  Pager& pager() { return *pager_; }
+  bool writable() const { return writable_; }
+
+  // Every catalogue object (MSysObjects), in scan order.
+  const std::vector<CatalogEntry>& Catalog();
+  // The tables schema rowset, sorted by type, then by name.
+  std::vector<SchemaRow> TablesRowset();
+  // Names of user tables in rowset order.
+  std::vector<std::string> UserTables();
+
+  // A local table by name (Access matches names without regard to case).
+  // Throws errnum::kNoSuchTable for unknown names and a clear error for
+  // linked tables and queries.
+  std::shared_ptr<const TableDef> Table(const std::string& name);
+  // Forgets cached definitions (after a definition was rewritten).
+  void InvalidateTable(uint32_t tdef_page);
+  void InvalidateCatalog();
+
+  // Reads one value of a row (null-aware).
+  Value Read(const RowView& row, const Column& c) {
+    return ReadColumn(row, c, *pager_, layout_, header_.code_page);
+  }
+
+ private:
+  Database() = default;
+  void Load(const std::string& path, const OpenOptions& options, PageFile file);
+  void CheckPassword(const std::string& password, std::span<const uint8_t> raw_page0);
+  void UpgradeToWritable();
+
+  std::string path_;
+  HeaderInfo header_;
+  Layout layout_;
+  std::unique_ptr<Pager> pager_;
+  bool writable_ = false;
+  bool catalog_loaded_ = false;
+  std::vector<CatalogEntry> catalog_;
+  std::map<uint32_t, std::shared_ptr<const TableDef>> tables_;
+  std::u16string password_;
+};
+
+// Walks the live rows of a table in storage order: the pages of its
+// owned-pages map ascending, slots in order, following moved rows to their
+// data and skipping deleted rows and moved copies.
+class TableScan {
+ public:
+  TableScan(Database& db, std::shared_ptr<const TableDef> table);
+  // Advances to the next row; false at the end.
+  bool Next();
+  // Identity of the current row (the slot indexes point to).
+  RowId id() const { return id_; }
+  // Where the current row's bytes really are (differs for moved rows).
+  RowId data_id() const { return data_id_; }
+  const RowView& row() const { return row_; }
+  Value Get(const Column& c) { return db_->Read(row_, c); }
+  const TableDef& table() const { return *table_; }
+
+ private:
+  bool LoadSlot();
+  Database* db_;
+  std::shared_ptr<const TableDef> table_;
+  std::vector<uint32_t> pages_;
+  size_t page_index_ = 0;
+  int slot_ = -1;
+  PagePtr page_;
+  PagePtr data_page_;
+  RowView row_;
+  RowId id_, data_id_;
+};
+
+// Resolves a row identity to its data (following overflow pointers).
+// Returns false when the row is deleted.
+bool ResolveRow(Database& db, const TableDef& t, RowId id, PagePtr& page, Bytes& bytes,
+                RowId& data_id);
+
+}  // namespace jet

@@ -1,0 +1,204 @@
+#include "jet/row.h"
+
+#include <unordered_set>
+
+#include "jet/pager.h"
+#include "jet/text.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+
+std::string ReadLongValue(Pager& pager, const Layout& L, Bytes f) {
+  if (f.size() < 12) return {};
+  uint32_t len = U32(f, 0) & 0x3FFFFFFF;
+  uint8_t kind = f[3];
+  if (kind & 0x80) {
+    if (len > f.size() - 12) ThrowDamaged("an inline long value is longer than its field");
+    return std::string(reinterpret_cast<const char*>(f.data()) + 12, len);
+  }
+  if (len > 1024u * 1024 * 1024) ThrowDamaged("a long value has an impossible length");
+  RowId at = RowId::Unpack(U32(f, 4));
+  std::string out;
+  if (kind & 0x40) {
+    PagePtr p = pager.Get(at.page);
+    Bytes r = RowBytes(p->bytes(), L, at.row, pager.page_size());
+    if (r.size() < len) ThrowDamaged("a long value is shorter than its header says");
+    out.assign(reinterpret_cast<const char*>(r.data()), len);
+    return out;
+  }
+  out.reserve(len);
+  std::unordered_set<uint32_t> seen;
+  while (out.size() < len) {
+    if (at.page == 0 && at.row == 0) ThrowDamaged("a long value chain ends early");
+    if (!seen.insert(at.Packed()).second) ThrowDamaged("a long value chain loops");
+    PagePtr p = pager.Get(at.page);
+    Bytes r = RowBytes(p->bytes(), L, at.row, pager.page_size());
+    if (r.size() < 4) ThrowDamaged("a long value chain row is too short");
+    RowId next = RowId::Unpack(U32(r, 0));
+    size_t take = std::min<size_t>(r.size() - 4, len - out.size());
+    out.append(reinterpret_cast<const char*>(r.data()) + 4, take);
+    at = next;
+    if (take == 0 && out.size() < len && seen.size() > len) ThrowDamaged("a long value chain is empty");
+  }
+  return out;
+}
+
+void RowView::Load(Bytes row) {
+  row_ = row;
+  const size_t len = row.size();
+  if (len < layout_->row_count_size + 1u) ThrowDamaged("a row is too short");
+  col_count_ = layout_->jet3 ? row[0] : U16(row, 0);
+  mask_size_ = (col_count_ + 7u) / 8u;
+  if (mask_size_ + layout_->row_count_size > len) ThrowDamaged("a row's null mask does not fit");
+  var_parsed_ = false;
+  var_count_ = 0;
+}
+
+uint16_t RowView::var_count() const {
+  ParseVariable();
+  return var_count_;
+}
+
+void RowView::ParseVariable() const {
+  if (var_parsed_) return;
+  var_parsed_ = true;
+  var_offsets_.clear();
+  var_count_ = 0;
+  const Bytes row = row_;
+  const size_t len = row.size();
+  if (table_->var_cols == 0) return;
+  if (!layout_->jet3) {
+    if (len < mask_size_ + 4) ThrowDamaged("a row is too short for its variable columns");
+    uint16_t vc = U16(row, len - mask_size_ - 2);
+    if (static_cast<size_t>(vc) * 2 + 4 + mask_size_ > len) {
+      ThrowDamaged("a row's variable offsets do not fit");
+    }
+    var_offsets_.resize(vc + 1);
+    for (uint16_t i = 0; i <= vc; ++i) {
+      var_offsets_[i] = U16(row, len - mask_size_ - 4 - 2u * i);
+    }
+    var_count_ = vc;
+  } else {
+    size_t e = len - 1;
+    if (e < mask_size_ + 1) ThrowDamaged("a row is too short for its variable columns");
+    uint16_t vc = row[e - mask_size_];
+    size_t jumps = (len - 1) / 256;
+    if (e < mask_size_ + jumps + 1 + vc) ThrowDamaged("a row's variable offsets do not fit");
+    size_t p = e - mask_size_ - jumps - 1;
+    size_t used_jumps = jumps;
+    if (jumps > 0 && (p - vc) / 256 < jumps) --used_jumps;
+    var_offsets_.resize(vc + 1);
+    size_t used = 0;
+    for (uint16_t i = 0; i <= vc; ++i) {
+      while (used < used_jumps && row[e - mask_size_ - 1 - used] == i) ++used;
+      var_offsets_[i] = static_cast<uint16_t>(row[p - i] + 256 * used);
+    }
+    var_count_ = vc;
+  }
+  for (uint16_t i = 0; i <= var_count_; ++i) {
+    if (var_offsets_[i] > len) ThrowDamaged("a variable column lies outside its row");
+  }
+}
+
+Bytes RowView::null_mask() const { return row_.subspan(row_.size() - mask_size_, mask_size_); }
+
+bool RowView::NullBit(uint16_t number) const {
+  if (number >= col_count_) return false;
+  return (row_[row_.size() - mask_size_ + number / 8] >> (number % 8)) & 1;
+}
+
+std::optional<Bytes> RowView::Raw(const Column& c) const {
+  if (c.number >= col_count_) return std::nullopt;
+  bool bit = NullBit(c.number);
+  if (c.type == ColumnType::kBoolean) return bit ? std::optional<Bytes>(Bytes()) : std::nullopt;
+  if (!bit) return std::nullopt;
+  if (c.fixed()) {
+    size_t start = layout_->row_count_size + c.fixed_offset;
+    if (start + c.length > row_.size()) ThrowDamaged("a fixed column lies outside its row");
+    return row_.subspan(start, c.length);
+  }
+  ParseVariable();
+  if (c.var_index >= var_count_) return std::nullopt;
+  uint16_t a = var_offsets_[c.var_index];
+  uint16_t b = var_offsets_[c.var_index + 1];
+  if (b < a) ThrowDamaged("a variable column has a negative length");
+  return row_.subspan(a, b - a);
+}
+
+std::string DecodeText(Bytes stored, const Layout& L, uint16_t code_page) {
+  if (L.jet3) return CodePageToUtf8(stored, code_page);
+  return DecodeUcs2Text(stored);
+}
+
+namespace {
+
+Value DecodeFixedKind(ColumnType type, const Column& c, Bytes raw) {
+  auto need = [&](size_t n) {
+    if (raw.size() < n) ThrowDamaged("a value is shorter than its type");
+  };
+  switch (type) {
+    case ColumnType::kByte: need(1); return Value::Int(raw[0]);
+    case ColumnType::kInteger: need(2); return Value::Int(I16(raw, 0));
+    case ColumnType::kLong: need(4); return Value::Int(I32(raw, 0));
+    case ColumnType::kComplex: need(4); return Value::Int(I32(raw, 0));
+    case ColumnType::kCurrency: need(8); return Value::Currency(I64(raw, 0));
+    case ColumnType::kBigInt: need(8); return Value::Int(I64(raw, 0));
+    case ColumnType::kFloat: need(4); return Value::Float(F32(raw, 0));
+    case ColumnType::kDouble: need(8); return Value::Double(F64(raw, 0));
+    case ColumnType::kDateTime: need(8); return Value::DateTime(F64(raw, 0));
+    case ColumnType::kGuid: need(16); return Value::Guid(std::string(raw.begin(), raw.begin() + 16));
+    case ColumnType::kNumeric: {
+      need(17);
+      std::string mag(16, '\0');
+      for (int w = 0; w < 4; ++w) {
+        uint32_t word = U32(raw, 1 + 4 * w);
+        for (int k = 0; k < 4; ++k) mag[4 * w + k] = static_cast<char>(word >> (24 - 8 * k));
+      }
+      return Value::Decimal((raw[0] & 0x80) != 0, std::move(mag), c.scale);
+    }
+    case ColumnType::kDateTimeExt:
+      return Value::DateTimeExt(std::string(raw.begin(), raw.end()));
+    default: return Value::Binary(std::string(raw.begin(), raw.end()));
+  }
+}
+
+}  // namespace
+
+Value DecodeValue(const Column& c, Bytes raw, Pager& pager, const Layout& L, uint16_t code_page) {
+  if (c.calculated() && !L.jet3) {
+    // Calculated results are wrapped: 16 bytes, a length, then the data.
+    if (raw.size() < 20) return Value::Null();
+    uint32_t n = U32(raw, 16);
+    if (n > raw.size() - 20) n = static_cast<uint32_t>(raw.size() - 20);
+    raw = raw.subspan(20, n);
+    if (c.type == ColumnType::kMemo || c.type == ColumnType::kText) {
+      return Value::Text(DecodeText(raw, L, code_page));
+    }
+    if (c.type == ColumnType::kBoolean) return Value::Bool(!raw.empty() && raw[0] != 0);
+    if (raw.empty()) return Value::Null();
+  }
+  switch (c.type) {
+    case ColumnType::kText: return Value::Text(DecodeText(raw, L, c.code_page ? c.code_page : code_page));
+    case ColumnType::kMemo: {
+      std::string data = ReadLongValue(pager, L, raw);
+      return Value::Text(DecodeText(
+          Bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size()), L,
+          c.code_page ? c.code_page : code_page));
+    }
+    case ColumnType::kOle: return Value::Binary(ReadLongValue(pager, L, raw));
+    case ColumnType::kBinary:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11: return Value::Binary(std::string(raw.begin(), raw.end()));
+    default: return DecodeFixedKind(c.type, c, raw);
+  }
+}
+
+Value ReadColumn(const RowView& row, const Column& c, Pager& pager, const Layout& L,
+                 uint16_t code_page) {
+  if (c.type == ColumnType::kBoolean && !c.calculated()) return Value::Bool(row.NullBit(c.number));
+  std::optional<Bytes> raw = row.Raw(c);
+  if (!raw) return Value::Null();
+  return DecodeValue(c, *raw, pager, L, code_page);
+}
+
+}  // namespace jet

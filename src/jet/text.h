@@ -1,0 +1,32 @@
+// Text as Access stores it: UTF-16LE, optionally "compressed" (one byte per
+// character with 0x00 toggling modes), or a single-byte code page in Jet 3
+// files. Inside the engine text is UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace jet {
+
+// Decodes a stored Jet 4 text value (compressed or not) to UTF-8.
+std::string DecodeUcs2Text(std::span<const uint8_t> stored);
+// Decodes plain UTF-16LE to UTF-8 (unpaired surrogates become U+FFFD).
+std::string Utf16LeToUtf8(std::span<const uint8_t> bytes);
+std::string Utf16ToUtf8(std::u16string_view s);
+std::u16string Utf8ToUtf16(std::string_view s);
+
+// Encodes UTF-8 for storage: compressed when every character lies in
+// U+0001..U+00FF, the text has 3 to 1024 characters, and `may_compress`.
+std::string EncodeUcs2Text(std::string_view utf8, bool may_compress);
+
+// Single-byte code pages of Jet 3 files.
+std::string CodePageToUtf8(std::span<const uint8_t> bytes, uint16_t code_page);
+// Encodes UTF-8 into the code page; characters it cannot hold become '?'.
+std::string Utf8ToCodePage(std::string_view utf8, uint16_t code_page);
+
+// Number of Unicode characters (code points) of a UTF-8 text.
+size_t Utf8Length(std::string_view s);
+
+}  // namespace jet

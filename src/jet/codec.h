@@ -24,10 +24,13 @@ void Rc4Apply(std::span<const uint8_t> key, std::span<uint8_t> data);
 // Jet 3/4 page encoding: each page is RC4 with the key LE32(database_key ^ page).
 std::unique_ptr<PageCodec> MakeJetRc4Codec(uint32_t database_key);
 
-// Office encryption of an .accdb. `header_page` is page 0 as read from disk;
-// the encryption descriptor sits at 0x299. Throws jet::Error with
-// errnum::kWrongPassword when the password does not fit, and a clear
-// kGeneric error for a scheme that cannot be opened.
+// Office encryption of an .accdb. `header_page` is page 0 as read from disk
+// (still masked); the encryption descriptor sits at 0x299. Returns null when
+// the database key is 0, i.e. the pages are stored plain and no password
+// applies. Throws jet::Error with errnum::kWrongPassword when the password
+// does not fit (an empty one never does), and a clear kGeneric error for a
+// damaged descriptor or a scheme that cannot be opened. The codec is
+// immutable, so several threads may use it at once.
 std::unique_ptr<PageCodec> MakeOfficeCodec(std::span<const uint8_t> header_page,
                                            const std::string& password);
 

@@ -113,6 +113,7 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   }
   CheckPassword(options.password, raw);
   pager_ = std::make_unique<Pager>(std::move(file), header_.page_size);
+  allocator_ = std::make_unique<PageAllocator>(*pager_, layout_);
   if (header_.database_key != 0) {
     if (header_.version <= Version::kJet4) {
       pager_->SetCodec(MakeJetRc4Codec(header_.database_key));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/allocator.h"
 #include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/header.h"
@@ -75,6 +76,20 @@ class Database {
   void InvalidateTable(uint32_t tdef_page);
   void InvalidateCatalog();
 
+  // --- Changes. They need a writable open and become durable at Commit.
+  // Adds a column at the end of a table. Existing rows are not rewritten:
+  // they read the new column as null. `text_chars` sizes text columns.
+  void AddColumn(const std::string& table, const std::string& column, ColumnType type,
+                 uint16_t text_chars = 255);
+  // Drops a column; refused for columns in an index or a relationship.
+  void DropColumn(const std::string& table, const std::string& column);
+  // Sets values of the row whose identity is `id`.
+  void UpdateRow(const TableDef& t, RowId id, const std::vector<std::pair<const Column*, Value>>& values);
+  // Makes every change durable; on failure the file stays as of the last commit.
+  void Commit();
+  void Rollback();
+  size_t pending_pages() const { return pager_->dirty_count(); }
+
   // Reads one value of a row (null-aware).
   Value Read(const RowView& row, const Column& c) {
     return ReadColumn(row, c, *pager_, layout_, header_.code_page);
@@ -85,6 +100,17 @@ class Database {
   void Load(const std::string& path, const OpenOptions& options, PageFile file);
   void CheckPassword(const std::string& password, std::span<const uint8_t> raw_page0);
   void UpgradeToWritable();
+  void RequireWritable();
+  void WriteTableDef(TableDef& t);
+  // Stores a long value for column `c` and returns the field (12-byte header,
+  // plus the data when `inline_ok`).
+  std::string StoreLongValue(const TableDef& t, const Column& c, const std::string& data,
+                             bool inline_ok);
+  void FreeLongValue(const TableDef& t, const Column& c, Bytes field);
+  // A page with room for `len` more bytes of long values of column `c`.
+  PagePtr LongValuePage(const TableDef& t, const Column& c, size_t len);
+  PagePtr MovedRowPage(const TableDef& t, size_t len, uint32_t avoid1, uint32_t avoid2);
+  uint32_t NewMapRow(const TableDef& t);
 
   std::string path_;
   HeaderInfo header_;
@@ -95,6 +121,10 @@ class Database {
   std::vector<CatalogEntry> catalog_;
   std::map<uint32_t, std::shared_ptr<const TableDef>> tables_;
   std::u16string password_;
+  std::unique_ptr<PageAllocator> allocator_;
+  // Pages that recently had room, so consecutive writes fill them up.
+  std::map<uint32_t, uint32_t> move_page_;                  // tdef page -> data page
+  std::map<std::pair<uint32_t, uint16_t>, std::vector<uint32_t>> lval_pages_;  // column -> pages
 };
 
 // Walks the live rows of a table in storage order: the pages of its

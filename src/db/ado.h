@@ -1,0 +1,120 @@
+// The connection and recordset objects the program talks to, shaped like the
+// ActiveX Data Objects it was designed around, over our own engine.
+//
+//   db::Connection conn;
+//   conn.Mode = db::kModeReadWrite;
+//   conn.Open(BuildConnectionString(path, password));
+//   conn.Execute("ALTER TABLE [People] ADD COLUMN [Full] memo");
+//   db::Recordset rs;
+//   rs.Open("select distinct [First],[Last] from [People]", conn, db::kOpenStatic,
+//           db::kLockOptimistic);
+//   for (; !rs.Eof(); rs.MoveNext()) use(rs.Fields("First").Value());
+//
+// Failures are jet::Error with the platform's numbers (jet/error.h).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jet/value.h"
+
+namespace jet {
+class Database;
+}
+
+namespace db {
+
+inline constexpr int kModeReadWrite = 3;
+inline constexpr int kUseClient = 3;
+inline constexpr int kUseServer = 2;
+inline constexpr int kSchemaTables = 20;
+inline constexpr int kOpenKeyset = 1;
+inline constexpr int kOpenDynamic = 2;
+inline constexpr int kOpenStatic = 3;
+inline constexpr int kLockReadOnly = 1;
+inline constexpr int kLockOptimistic = 3;
+inline constexpr int kLockUnspecified = -1;
+
+// What a grid binds to: the rows of a recordset, read lazily.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual int RowCount() const = 0;
+  virtual int ColumnCount() const = 0;
+  virtual std::string ColumnName(int column) const = 0;
+  virtual jet::ColumnType ColumnType(int column) const = 0;
+  // The value at (row, column), both 0-based. Reading a row is cheap when
+  // rows are asked for in order; any order works.
+  virtual jet::Value Cell(int row, int column) = 0;
+};
+
+class Connection {
+ public:
+  Connection();
+  ~Connection();  // commits what the connection changed
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  int Mode = 0;                    // 3: read and write
+  int CursorLocation = kUseServer;  // 3: client side (recorded; both behave alike)
+
+  // Opens the database named by a connection string (see connection_string.h).
+  void Open(const std::string& connection_string);
+  // The tables schema rowset (schema 20): fields TABLE_NAME and TABLE_TYPE.
+  class Recordset OpenSchema(int schema);
+  // Runs one statement (ALTER TABLE, UPDATE); returns the records affected.
+  long Execute(const std::string& sql);
+  // Makes every change durable now (also done in batches and on Close).
+  void Commit();
+  void Close();
+  bool IsOpen() const;
+  std::shared_ptr<jet::Database> database() const;
+
+  struct State;  // the per-connection caches (row hash indexes)
+ private:
+  std::shared_ptr<jet::Database> db_;
+  std::unique_ptr<State> state_;
+  friend class Recordset;
+};
+
+class Field {
+ public:
+  Field(std::string name, jet::Value value) : name_(std::move(name)), value_(std::move(value)) {}
+  const std::string& Name() const { return name_; }
+  const jet::Value& Value() const { return value_; }
+
+ private:
+  std::string name_;
+  jet::Value value_;
+};
+
+class Recordset {
+ public:
+  Recordset();
+  ~Recordset();
+  Recordset(Recordset&&) noexcept;
+  Recordset& operator=(Recordset&&) noexcept;
+
+  // Runs a SELECT on the connection and stands on the first row.
+  void Open(const std::string& source, Connection& connection, int cursor_type, int lock_type);
+  bool Eof() const;  // the platform's EOF; the name EOF is a C macro
+  void MoveNext();
+  long RecordCount() const;
+  int FieldCount() const;
+  // The current row's field by name (as Access matches names) or position.
+  Field Fields(const std::string& name) const;
+  Field Fields(int index) const;
+  // The rows for a grid; stays valid after Close.
+  std::shared_ptr<RowSource> DataSource() const;
+  void Close();
+  bool IsOpen() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace db

@@ -1,0 +1,77 @@
+#include "jet/page_ops.h"
+
+#include <cstring>
+
+namespace jet {
+
+DataPage::DataPage(MutableBytes page, const Layout& layout) : page_(page), layout_(&layout) {
+  Bytes b(page.data(), page.size());
+  uint16_t n = U16(b, layout.data_row_count);
+  if (n > 255 || layout.data_header + 2u * n > page.size()) {
+    ThrowDamaged("a page's row table overflows it");
+  }
+  slots_.resize(n);
+  uint32_t end = static_cast<uint32_t>(page.size());
+  for (uint16_t i = 0; i < n; ++i) {
+    uint16_t e = U16(b, layout.data_header + 2u * i);
+    uint32_t start = e & 0x1FFF;
+    slots_[i].flags = e & 0xC000;
+    // Deleted slots may carry stale offsets; their bytes are never needed.
+    if ((e & 0xC000) == 0xC000) {
+      if (start <= end && start >= layout.data_header + 2u * n) end = start;
+      continue;
+    }
+    if (start > end || start < layout.data_header + 2u * n) ThrowDamaged("a row lies outside its page");
+    slots_[i].bytes.assign(reinterpret_cast<const char*>(b.data()) + start, end - start);
+    end = start;
+  }
+}
+
+int32_t DataPage::FreeSpace() const {
+  int32_t used = static_cast<int32_t>(layout_->data_header + 2 * slots_.size());
+  for (const auto& s : slots_) used += static_cast<int32_t>(s.bytes.size());
+  return static_cast<int32_t>(page_.size()) - used;
+}
+
+bool DataPage::CanAdd(size_t len) const {
+  return slots_.size() < 255 && FreeSpace() >= static_cast<int32_t>(len + 2);
+}
+
+uint16_t DataPage::Add(std::string bytes, uint16_t flags) {
+  slots_.push_back(Slot{flags, std::move(bytes)});
+  return static_cast<uint16_t>(slots_.size() - 1);
+}
+
+void DataPage::Delete(uint16_t i) {
+  slots_[i].flags = kSlotDeleted | kSlotForward;
+  slots_[i].bytes.clear();
+}
+
+void DataPage::Store() {
+  if (FreeSpace() < 0) ThrowDamaged("rows no longer fit their page");
+  const uint32_t n = static_cast<uint32_t>(slots_.size());
+  uint32_t end = static_cast<uint32_t>(page_.size());
+  for (uint32_t i = 0; i < n; ++i) {
+    const Slot& s = slots_[i];
+    uint32_t start = end - static_cast<uint32_t>(s.bytes.size());
+    std::memcpy(page_.data() + start, s.bytes.data(), s.bytes.size());
+    Put16(page_, layout_->data_header + 2 * i, static_cast<uint16_t>(start | s.flags));
+    end = start;
+  }
+  // Leave no stale bytes between the offset table and the rows.
+  uint32_t table_end = layout_->data_header + 2 * n;
+  std::memset(page_.data() + table_end, 0, end - table_end);
+  Put16(page_, layout_->data_row_count, static_cast<uint16_t>(n));
+  Put16(page_, layout_->data_free, static_cast<uint16_t>(end - table_end));
+}
+
+void InitDataPage(MutableBytes page, const Layout& layout, uint32_t owner) {
+  std::memset(page.data(), 0, page.size());
+  page[0] = 0x01;
+  page[1] = 0x01;
+  Put32(page, layout.data_owner, owner);
+  Put16(page, layout.data_row_count, 0);
+  Put16(page, layout.data_free, static_cast<uint16_t>(page.size() - layout.data_header));
+}
+
+}  // namespace jet

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "jet/check.h"
 #include "jet/database.h"
 #include "jet/error.h"
 
@@ -16,7 +17,8 @@ constexpr const char* kUsage =
     "usage:\n"
     "  tessaly tables DB [--password PW]\n"
     "  tessaly columns DB TABLE [--password PW]\n"
-    "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n";
+    "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n"
+    "  tessaly check DB [--password PW]\n";
 
 struct Args {
   std::vector<std::string> positional;
@@ -120,6 +122,18 @@ int Catalog(const Args& a) {
   return 0;
 }
 
+int Check(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError("check needs DB");
+  auto db = OpenDb(a);
+  jet::CheckReport r = jet::CheckDatabase(*db);
+  Out out;
+  for (const auto& n : r.notes) out.Write("note: " + n + "\n");
+  for (const auto& p : r.problems) out.Write("problem: " + p + "\n");
+  out.Write(std::to_string(r.tables) + " tables, " + std::to_string(r.rows) + " rows, " +
+            std::to_string(r.pages) + " pages: " + (r.ok() ? "ok" : "DAMAGED") + "\n");
+  return r.ok() ? 0 : 1;
+}
+
 int Columns(const Args& a) {
   if (a.positional.size() != 2) throw UsageError("columns needs DB and TABLE");
   auto db = OpenDb(a);
@@ -207,6 +221,7 @@ int main(int argc, char** argv) {
   try {
     if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
     if (cmd == "--help" || cmd == "help") {

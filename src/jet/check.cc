@@ -1,0 +1,185 @@
+#include "jet/check.h"
+
+#include <map>
+#include <set>
+
+#include "jet/database.h"
+#include "jet/page_ops.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+
+namespace {
+
+class Checker {
+ public:
+  explicit Checker(Database& db) : db_(db), L_(db.layout()), pager_(db.pager()), alloc_(pager_, L_) {}
+
+  CheckReport Run() {
+    report_.pages = pager_.page_count();
+    try {
+      for (const auto& e : db_.Catalog()) {
+        if (e.type != 1) continue;
+        CheckTable(e.name, static_cast<uint32_t>(e.id) & 0x00FFFFFF);
+      }
+    } catch (const Error& e) {
+      Problem(std::string("the catalogue cannot be read: ") + e.what());
+    }
+    return std::move(report_);
+  }
+
+ private:
+  void Problem(const std::string& s) { report_.problems.push_back(s); }
+  void Note(const std::string& s) { report_.notes.push_back(s); }
+
+  void Used(uint32_t page, const std::string& what) {
+    if (page >= pager_.page_count()) {
+      Problem(what + ": page " + std::to_string(page) + " lies past the end of the file");
+      return;
+    }
+    if (alloc_.GlobalFree(page)) {
+      Problem(what + ": page " + std::to_string(page) + " is in use but marked free in the file-wide map");
+    }
+  }
+
+  // Offsets descend in slot order and the free-space field matches.
+  void CheckDataPage(uint32_t page, const std::string& what) {
+    PagePtr p = pager_.Get(page);
+    Bytes b = p->bytes();
+    uint16_t n = U16(b, L_.data_row_count);
+    uint32_t table_end = L_.data_header + 2u * n;
+    if (n > 255 || table_end > b.size()) {
+      Problem(what + ": page " + std::to_string(page) + " has an impossible row count");
+      return;
+    }
+    uint32_t prev = static_cast<uint32_t>(b.size());
+    uint32_t lowest = prev;
+    for (uint16_t i = 0; i < n; ++i) {
+      uint16_t e = U16(b, L_.data_header + 2u * i);
+      uint32_t off = e & 0x1FFF;
+      if ((e & 0xC000) == 0xC000 && (off > prev || off < table_end)) continue;  // stale offset of a deleted row
+      if (off > prev || off < table_end) {
+        Problem(what + ": page " + std::to_string(page) + " row " + std::to_string(i) + " lies outside its place");
+        return;
+      }
+      prev = off;
+      lowest = off;
+    }
+    uint16_t free = U16(b, L_.data_free);
+    if (free != lowest - table_end) {
+      Problem(what + ": page " + std::to_string(page) + " says " + std::to_string(free) +
+              " bytes free, has " + std::to_string(lowest - table_end));
+    }
+  }
+
+  void CheckTable(const std::string& name, uint32_t tdef_page) {
+    const std::string what = "table '" + name + "'";
+    std::shared_ptr<const TableDef> t;
+    try {
+      t = std::make_shared<TableDef>(ReadTableDef(pager_, L_, tdef_page, db_.code_page()));
+    } catch (const Error& e) {
+      Problem(what + ": definition unreadable: " + e.what());
+      return;
+    }
+    ++report_.tables;
+    for (uint32_t p : t->pages) Used(p, what + " definition");
+    if (t->buffer.size() < 2 || U16(t->buffer, t->buffer.size() - 2) != 0xFFFF) {
+      Problem(what + ": definition does not end with its terminator");
+    }
+    if (t->terminator_offset + 2 != t->buffer.size()) {
+      Problem(what + ": definition sections do not add up to its length");
+    }
+    Used(RowId::Unpack(t->owned_map).page, what + " usage map");
+    Used(RowId::Unpack(t->free_map).page, what + " usage map");
+    std::vector<uint32_t> pages;
+    try {
+      pages = ReadUsageMap(pager_, L_, t->owned_map);
+    } catch (const Error& e) {
+      Problem(what + ": usage map unreadable: " + e.what());
+      return;
+    }
+    std::set<uint32_t> own(pages.begin(), pages.end());
+    std::map<uint32_t, int> moved_targets;  // packed row id -> references
+    std::set<uint32_t> moved_copies;
+    for (uint32_t pg : pages) {
+      if (pg >= pager_.page_count()) {
+        Problem(what + ": its usage map names page " + std::to_string(pg) + " past the end of the file");
+        continue;
+      }
+      PagePtr p = pager_.Get(pg);
+      if (p->data[0] != 0x01 || U32(p->bytes(), L_.data_owner) != tdef_page) continue;
+      Used(pg, what + " data");
+      CheckDataPage(pg, what);
+      Bytes b = p->bytes();
+      uint16_t n = U16(b, L_.data_row_count);
+      for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
+        uint16_t e = U16(b, L_.data_header + 2u * i);
+        if ((e & 0xC000) == 0x8000) moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
+        if ((e & 0xC000) == 0x4000) {
+          try {
+            Bytes r = RowBytes(b, L_, i, pager_.page_size());
+            if (r.size() >= 4) {
+              RowId to = RowId::Unpack(U32(r, 0));
+              moved_targets[to.Packed()]++;
+              if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
+            }
+          } catch (const Error& ex) {
+            Problem(what + ": " + ex.what());
+          }
+        }
+      }
+    }
+    for (uint32_t c : moved_copies) {
+      if (!moved_targets.count(c)) {
+        RowId id = RowId::Unpack(c);
+        Problem(what + ": the moved copy at page " + std::to_string(id.page) + " row " +
+                std::to_string(id.row) + " has no row pointing to it (other readers see it twice)");
+      }
+    }
+    for (auto& [c, refs] : moved_targets) {
+      if (refs > 1) Problem(what + ": a moved copy is the target of several rows");
+    }
+    for (const auto& m : t->column_maps) {
+      Used(RowId::Unpack(m.owned_map).page, what + " column usage map");
+      try {
+        for (uint32_t pg : ReadUsageMap(pager_, L_, m.owned_map)) {
+          Used(pg, what + " long values");
+          if (pg < pager_.page_count()) {
+            PagePtr p = pager_.Get(pg);
+            if (p->data[0] == 0x01) CheckDataPage(pg, what + " long values");
+          }
+        }
+      } catch (const Error& e) {
+        Problem(what + ": a column usage map is unreadable: " + e.what());
+      }
+    }
+    // Every row decodes, long values included.
+    size_t rows = 0;
+    try {
+      TableScan scan(db_, t);
+      while (scan.Next()) {
+        for (const auto& c : t->columns) scan.Get(c);
+        ++rows;
+      }
+    } catch (const Error& e) {
+      Problem(what + ": a row cannot be read: " + e.what());
+    }
+    report_.rows += rows;
+    if (rows != t->row_count) {
+      Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
+           std::to_string(rows));
+    }
+  }
+
+  Database& db_;
+  const Layout& L_;
+  Pager& pager_;
+  PageAllocator alloc_;
+  CheckReport report_;
+};
+
+}  // namespace
+
+CheckReport CheckDatabase(Database& db) { return Checker(db).Run(); }
+
+}  // namespace jet

@@ -22,14 +22,6 @@ void SetBit(std::string& row, size_t bit_index, bool on) {
   }
 }
 
-// A map row, read into a DataPage for rewriting in place.
-struct MapRow {
-  PagePtr page;
-  std::unique_ptr<DataPage> dp;
-  uint16_t slot;
-  std::string& bytes() { return dp->slot(slot).bytes; }
-};
-
 }  // namespace
 
 PagePtr PageAllocator::NewPage() {
@@ -62,10 +54,10 @@ bool PageAllocator::GlobalFree(uint32_t page) {
 void PageAllocator::MarkGlobal(uint32_t page, bool free) {
   PagePtr p1 = pager_.GetForWrite(1);
   DataPage dp(p1->mutable_bytes(), layout_);
-  if (dp.slot_count() == 0 || dp.slot(0).bytes.size() < 5) {
+  if (dp.slot_count() == 0 || dp.bytes(0).size() < 5) {
     ThrowDamaged("the file-wide usage map is missing");
   }
-  std::string& row = dp.slot(0).bytes;
+  std::string& row = dp.mutable_bytes(0);
   const uint32_t total = pager_.page_count();
   if (row[0] == 0) {
     uint32_t start = U32(Bytes(reinterpret_cast<const uint8_t*>(row.data()), row.size()), 1);
@@ -171,10 +163,10 @@ void PageAllocator::SetInMap(uint32_t map_row, uint32_t page, bool on) {
   RowId id = RowId::Unpack(map_row);
   PagePtr p = pager_.GetForWrite(id.page);
   DataPage dp(p->mutable_bytes(), layout_);
-  if (id.row >= dp.slot_count() || dp.slot(id.row).bytes.size() < 5) {
+  if (id.row >= dp.slot_count() || dp.bytes(id.row).size() < 5) {
     ThrowDamaged("a usage map row is missing");
   }
-  std::string& row = dp.slot(id.row).bytes;
+  std::string& row = dp.mutable_bytes(id.row);
   auto mrow = [&]() { return MutableBytes(reinterpret_cast<uint8_t*>(row.data()), row.size()); };
   const uint32_t per = (pager_.page_size() - 4) * 8;
   if (row[0] == 0) {
@@ -219,7 +211,7 @@ void PageAllocator::SetInMap(uint32_t map_row, uint32_t page, bool on) {
     b->data[1] = 0x01;
     PagePtr again = pager_.GetForWrite(id.page);
     DataPage dp2(again->mutable_bytes(), layout_);
-    std::string& row2 = dp2.slot(id.row).bytes;
+    std::string& row2 = dp2.mutable_bytes(id.row);
     Put32(MutableBytes(reinterpret_cast<uint8_t*>(row2.data()), row2.size()), 1 + 4 * k, b->number);
     dp2.Store();
     bp = b->number;

@@ -22,14 +22,35 @@ DataPage::DataPage(MutableBytes page, const Layout& layout) : page_(page), layou
       continue;
     }
     if (start > end || start < layout.data_header + 2u * n) ThrowDamaged("a row lies outside its page");
-    slots_[i].bytes.assign(reinterpret_cast<const char*>(b.data()) + start, end - start);
+    slots_[i].offset = static_cast<uint16_t>(start);
+    slots_[i].length = static_cast<uint16_t>(end - start);
     end = start;
   }
 }
 
+std::string_view DataPage::bytes(uint16_t i) const {
+  const Slot& s = slots_[i];
+  if (s.owned) return s.data;
+  return std::string_view(reinterpret_cast<const char*>(page_.data()) + s.offset, s.length);
+}
+
+std::string& DataPage::mutable_bytes(uint16_t i) {
+  Slot& s = slots_[i];
+  if (!s.owned) {
+    s.data.assign(reinterpret_cast<const char*>(page_.data()) + s.offset, s.length);
+    s.owned = true;
+  }
+  return s.data;
+}
+
+void DataPage::set_bytes(uint16_t i, std::string b) {
+  slots_[i].data = std::move(b);
+  slots_[i].owned = true;
+}
+
 int32_t DataPage::FreeSpace() const {
   int32_t used = static_cast<int32_t>(layout_->data_header + 2 * slots_.size());
-  for (const auto& s : slots_) used += static_cast<int32_t>(s.bytes.size());
+  for (const auto& s : slots_) used += static_cast<int32_t>(s.size());
   return static_cast<int32_t>(page_.size()) - used;
 }
 
@@ -38,23 +59,33 @@ bool DataPage::CanAdd(size_t len) const {
 }
 
 uint16_t DataPage::Add(std::string bytes, uint16_t flags) {
-  slots_.push_back(Slot{flags, std::move(bytes)});
+  Slot s;
+  s.flags = flags;
+  s.owned = true;
+  s.data = std::move(bytes);
+  slots_.push_back(std::move(s));
   return static_cast<uint16_t>(slots_.size() - 1);
 }
 
 void DataPage::Delete(uint16_t i) {
   slots_[i].flags = kSlotDeleted | kSlotForward;
-  slots_[i].bytes.clear();
+  slots_[i].data.clear();
+  slots_[i].owned = true;
 }
 
 void DataPage::Store() {
   if (FreeSpace() < 0) ThrowDamaged("rows no longer fit their page");
   const uint32_t n = static_cast<uint32_t>(slots_.size());
+  // Rows move within the page, so unchanged ones are read from a copy.
+  thread_local std::vector<uint8_t> scratch;
+  scratch.assign(page_.begin(), page_.end());
   uint32_t end = static_cast<uint32_t>(page_.size());
   for (uint32_t i = 0; i < n; ++i) {
     const Slot& s = slots_[i];
-    uint32_t start = end - static_cast<uint32_t>(s.bytes.size());
-    std::memcpy(page_.data() + start, s.bytes.data(), s.bytes.size());
+    const uint32_t len = static_cast<uint32_t>(s.size());
+    uint32_t start = end - len;
+    const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data()) : scratch.data() + s.offset;
+    if (len) std::memmove(page_.data() + start, src, len);
     Put16(page_, layout_->data_header + 2 * i, static_cast<uint16_t>(start | s.flags));
     end = start;
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/bytes.h"
@@ -17,18 +18,17 @@ namespace jet {
 inline constexpr uint16_t kSlotDeleted = 0x8000;
 inline constexpr uint16_t kSlotForward = 0x4000;
 
-struct Slot {
-  uint16_t flags = 0;  // kSlotDeleted / kSlotForward bits as stored
-  std::string bytes;
-};
-
 class DataPage {
  public:
   DataPage(MutableBytes page, const Layout& layout);
 
   uint16_t slot_count() const { return static_cast<uint16_t>(slots_.size()); }
-  const Slot& slot(uint16_t i) const { return slots_[i]; }
-  Slot& slot(uint16_t i) { return slots_[i]; }
+  uint16_t flags(uint16_t i) const { return slots_[i].flags; }
+  void set_flags(uint16_t i, uint16_t f) { slots_[i].flags = f; }
+  std::string_view bytes(uint16_t i) const;
+  // A private copy of the row's bytes to change in place.
+  std::string& mutable_bytes(uint16_t i);
+  void set_bytes(uint16_t i, std::string b);
   // Bytes free for rows and their offset entries once the page is rebuilt.
   int32_t FreeSpace() const;
   // Room for a new row of `len` bytes (with its offset entry)?
@@ -41,6 +41,16 @@ class DataPage {
   void Store();
 
  private:
+  // Rows stay where they are in the page until they are changed, so that
+  // reading and rebuilding a page costs no allocation per row.
+  struct Slot {
+    uint16_t flags = 0;  // kSlotDeleted / kSlotForward bits as stored
+    uint16_t offset = 0;
+    uint16_t length = 0;
+    bool owned = false;
+    std::string data;
+    size_t size() const { return owned ? data.size() : length; }
+  };
   MutableBytes page_;
   const Layout* layout_;
   std::vector<Slot> slots_;

@@ -389,10 +389,11 @@ void Database::FreeLongValue(const TableDef& t, const Column& c, Bytes field) {
     PagePtr p = pager_->GetForWrite(at.page);
     if (p->data[0] != 0x01 || U32(p->bytes(), layout_.data_owner) != kLvalOwner) return;
     DataPage dp(p->mutable_bytes(), layout_);
-    if (at.row >= dp.slot_count() || (dp.slot(at.row).flags & kSlotDeleted)) return;
+    if (at.row >= dp.slot_count() || (dp.flags(at.row) & kSlotDeleted)) return;
     RowId next{};
-    if (chain && dp.slot(at.row).bytes.size() >= 4) {
-      next = RowId::Unpack(U32(Bytes(reinterpret_cast<const uint8_t*>(dp.slot(at.row).bytes.data()), 4), 0));
+    std::string_view r = dp.bytes(at.row);
+    if (chain && r.size() >= 4) {
+      next = RowId::Unpack(U32(Bytes(reinterpret_cast<const uint8_t*>(r.data()), 4), 0));
     }
     dp.Delete(at.row);
     dp.Store();
@@ -519,14 +520,12 @@ void Database::UpdateRow(const TableDef& t, RowId id,
   {
     PagePtr p = pager_->GetForWrite(data_id.page);
     DataPage dp(p->mutable_bytes(), layout_);
-    Slot& s = dp.slot(data_id.row);
-    std::string old = std::move(s.bytes);
-    s.bytes = image;
-    if (dp.FreeSpace() >= 0) {
+    int32_t growth = static_cast<int32_t>(image.size()) - static_cast<int32_t>(dp.bytes(data_id.row).size());
+    if (dp.FreeSpace() >= growth) {
+      dp.set_bytes(data_id.row, std::move(image));
       dp.Store();
       return;
     }
-    s.bytes = std::move(old);
   }
   PagePtr target = MovedRowPage(t, image.size(), id.page, data_id.page);
   RowId moved;
@@ -547,8 +546,8 @@ void Database::UpdateRow(const TableDef& t, RowId id,
   DataPage dh(hp->mutable_bytes(), layout_);
   std::string ptr(4, '\0');
   Put32(Mut(ptr), 0, moved.Packed());
-  dh.slot(id.row).bytes = ptr;
-  dh.slot(id.row).flags = kSlotForward;
+  dh.set_bytes(id.row, ptr);
+  dh.set_flags(id.row, kSlotForward);
   dh.Store();
 }
 

@@ -101,6 +101,7 @@ class Database {
   void CheckPassword(const std::string& password, std::span<const uint8_t> raw_page0);
   void UpgradeToWritable();
   void RequireWritable();
+  void ForgetCaches();
   void WriteTableDef(TableDef& t);
   // Stores a long value for column `c` and returns the field (12-byte header,
   // plus the data when `inline_ok`).

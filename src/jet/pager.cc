@@ -77,7 +77,23 @@ Pager::~Pager() {
   }
 }
 
+void Pager::EnsureRecovered() {
+  if (!needs_recovery_) return;
+  try {
+    RecoverJournal(file_.path(), file_);
+  } catch (const Error&) {
+    throw Error(errnum::kGeneric,
+                "The database could not be restored after a failed write; it will be repaired "
+                "when it is opened again.");
+  }
+  needs_recovery_ = false;
+  clean_.clear();
+  lru_.clear();
+  page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+}
+
 PagePtr Pager::Get(uint32_t number) {
+  EnsureRecovered();
   if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
   if (auto c = clean_.find(number); c != clean_.end()) {
     lru_.splice(lru_.begin(), lru_, c->second.lru);
@@ -145,6 +161,7 @@ void Pager::JournalOriginal(uint32_t number) {
 }
 
 PagePtr Pager::GetForWrite(uint32_t number) {
+  EnsureRecovered();
   if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
   PagePtr p = Get(number);
   JournalOriginal(number);
@@ -157,6 +174,7 @@ PagePtr Pager::GetForWrite(uint32_t number) {
 }
 
 PagePtr Pager::Append() {
+  EnsureRecovered();
   JournalOriginal(page_count_);  // creates the journal; new pages need no image
   auto p = std::make_shared<Page>();
   p->number = page_count_++;
@@ -197,13 +215,18 @@ void Pager::Commit() {
       journal_.reset();
       RecoverJournal(file_.path(), file_);
     } catch (...) {
-      // The journal stays on disk and is rolled back at the next open.
+      // The journal stays on disk; it is played back before the next access
+      // or at the next open.
+      needs_recovery_ = true;
     }
     dirty_.clear();
     clean_.clear();
     lru_.clear();
     journaled_.clear();
-    page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+    try {
+      page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+    } catch (...) {
+    }
     throw;
   }
   std::string jp = journal_->path();

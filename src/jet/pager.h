@@ -64,7 +64,9 @@ class Pager {
   static void CrashCommitAfter(int pages);
 
  private:
-  void Touch(const PagePtr& p);
+  // After a commit failed and its rollback failed too, the file may hold
+  // part of the commit until the journal is played back.
+  void EnsureRecovered();
   void EvictIfNeeded();
   void JournalOriginal(uint32_t number);
   void WriteJournalHeader(uint32_t records, bool complete);
@@ -88,6 +90,7 @@ class Pager {
   std::unique_ptr<PageFile> journal_;
   uint32_t journal_records_ = 0;
   std::unordered_map<uint32_t, bool> journaled_;
+  bool needs_recovery_ = false;
 };
 
 }  // namespace jet

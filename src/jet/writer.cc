@@ -40,10 +40,22 @@ void Database::RequireWritable() {
   }
 }
 
-void Database::Commit() { pager_->Commit(); }
+void Database::Commit() {
+  try {
+    pager_->Commit();
+  } catch (...) {
+    // The file is back at the last commit; so must every cached definition be.
+    ForgetCaches();
+    throw;
+  }
+}
 
 void Database::Rollback() {
   pager_->Rollback();
+  ForgetCaches();
+}
+
+void Database::ForgetCaches() {
   tables_.clear();
   catalog_loaded_ = false;
   move_page_.clear();

@@ -236,7 +236,19 @@ void Database::AddColumn(const std::string& table, const std::string& column, Co
   Put16(buf, layout_.tdef_num_cols, static_cast<uint16_t>(t.columns.size() + 1));
   Put16(buf, layout_.tdef_max_cols, static_cast<uint16_t>(number + 1));
   if (variable) Put16(buf, layout_.tdef_var_cols, static_cast<uint16_t>(std::max<int>(t.var_cols, var_index + 1)));
+  const bool first_variable = variable && t.var_cols == 0;
   WriteTableDef(t);
+  if (first_variable) {
+    // Rows written while the table had no variable columns have no variable
+    // section at all. Access reads them by their column count, but other
+    // readers expect the section and misread such rows, so every row is
+    // written again in the current layout (its values unchanged).
+    auto nt = Table(table);
+    std::vector<RowId> ids;
+    TableScan scan(*this, nt);
+    while (scan.Next()) ids.push_back(scan.id());
+    for (RowId id : ids) UpdateRow(*nt, id, {});
+  }
 }
 
 void Database::DropColumn(const std::string& table, const std::string& column) {

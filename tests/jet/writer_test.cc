@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -173,6 +174,86 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return n;
     });
+
+}  // namespace
+}  // namespace jet
+
+namespace jet {
+namespace {
+
+// Refused changes leave the file exactly as it was.
+TEST(WriterRefusals, RefusedDefinitionChangesChangeNothing) {
+  ScratchDir dir;
+  std::string path = dir.Copy("efcore-jet/Northwind.accdb");
+  std::string before = testing_support::ReadFile(path);
+  {
+    auto db = Database::Open(path, OpenOptions{"", true});
+    auto expect_refused = [&](auto&& f, const std::string& needle) {
+      try {
+        f();
+        ADD_FAILURE() << "not refused: " << needle;
+      } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
+      }
+    };
+    // OrderID is part of the primary key and of a relationship.
+    expect_refused([&] { db->DropColumn("Order Details", "OrderID"); }, "index");
+    expect_refused([&] { db->DropColumn("Order Details", "NoSuchField"); }, "does not exist");
+    expect_refused([&] { db->DropColumn("No Such Table", "X"); }, "does not exist");
+    expect_refused([&] { db->AddColumn("Order Details", "quantity", ColumnType::kMemo); }, "already exists");
+    for (const char* bad : {"", " lead", "a.b", "a!b", "a`b", "a[b", "a]b", "tab\there"}) {
+      expect_refused([&] { db->AddColumn("Order Details", bad, ColumnType::kMemo); }, "not a valid field name");
+    }
+    expect_refused([&] { db->AddColumn("Order Details", std::string(65, 'x'), ColumnType::kMemo); },
+                   "64 characters");
+    db->Commit();
+  }
+  EXPECT_TRUE(testing_support::ReadFile(path) == before);
+}
+
+TEST(WriterRefusals, ReadOnlyOpenCannotWrite) {
+  ScratchDir dir;
+  std::string path = dir.Copy("generated/people_V2000_200.mdb");
+  auto db = Database::Open(path, OpenOptions{"", false});
+  EXPECT_THROW(db->AddColumn("People", "X", ColumnType::kMemo), Error);
+}
+
+TEST(WriterPlacement, GrowingRowsFirstUseRoomOnTheirOwnPage) {
+  ScratchDir dir;
+  std::string path = dir.Copy("generated/people_V2000_200.mdb");
+  auto db = Database::Open(path, OpenOptions{"", true});
+  db->AddColumn("People", "M", ColumnType::kMemo);
+  auto t = db->Table("People");
+  std::vector<RowId> ids;
+  {
+    TableScan scan(*db, t);
+    while (scan.Next()) ids.push_back(scan.id());
+  }
+  // A short value for a row on a page with room: the page is repacked, the
+  // row stays in its slot and no page is added.
+  const Layout& L = db->layout();
+  auto roomy = std::find_if(ids.begin(), ids.end(), [&](RowId id) {
+    return U16(db->pager().Get(id.page)->bytes(), L.data_free) > 100;
+  });
+  ASSERT_NE(roomy, ids.end());
+  uint32_t pages_before = db->pager().page_count();
+  db->UpdateRow(*t, *roomy, {{t->FindColumn("M"), Value::Text("abc")}});
+  PagePtr page;
+  Bytes bytes;
+  RowId data_id;
+  ASSERT_TRUE(ResolveRow(*db, *t, *roomy, page, bytes, data_id));
+  EXPECT_EQ(data_id, *roomy);
+  EXPECT_EQ(db->pager().page_count(), pages_before);
+  // A row that moved twice leaves no second copy behind (checked by CheckDatabase).
+  for (int round = 0; round < 3; ++round) {
+    for (RowId id : ids) {
+      db->UpdateRow(*t, id, {{t->FindColumn("M"), Value::Text(std::string(60 + 40 * round, 'q'))}});
+    }
+  }
+  db->Commit();
+  CheckReport r = CheckDatabase(*db);
+  EXPECT_TRUE(r.ok()) << (r.problems.empty() ? "" : r.problems[0]);
+}
 
 }  // namespace
 }  // namespace jet

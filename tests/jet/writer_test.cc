@@ -257,3 +257,61 @@ TEST(WriterPlacement, GrowingRowsFirstUseRoomOnTheirOwnPage) {
 
 }  // namespace
 }  // namespace jet
+
+namespace jet {
+namespace {
+
+// A definition that grows past its page keeps every section, and shrinks
+// back when columns go again.
+TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
+  for (const char* file : {"generated/people_V2000_200.mdb", "jackcess/testV1997.mdb"}) {
+    ScratchDir dir;
+    std::string path = dir.Copy(file);
+    const std::string table = std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
+    std::vector<std::string> added;
+    size_t pages_before;
+    std::map<uint32_t, std::vector<std::string>> before;
+    {
+      auto db = Database::Open(path, OpenOptions{"", true});
+      before = Snapshot(*db, table, "");
+      pages_before = db->Table(table)->pages.size();
+      for (int i = 0; i < 40; ++i) {
+        std::string name = "Column number " + std::to_string(i) + " with a deliberately long name";
+        db->AddColumn(table, name, i % 2 ? ColumnType::kMemo : ColumnType::kText, 50);
+        added.push_back(name);
+      }
+      db->Commit();
+      auto t = db->Table(table);
+      EXPECT_GT(t->pages.size(), pages_before);
+      TableScan scan(*db, t);
+      std::vector<RowId> ids;
+      while (scan.Next()) ids.push_back(scan.id());
+      for (RowId id : ids) {
+        db->UpdateRow(*t, id, {{t->FindColumn(added[39]), Value::Text("last")},
+                               {t->FindColumn(added[0]), Value::Text("first")}});
+      }
+      db->Commit();
+    }
+    {
+      auto db = Database::Open(path, OpenOptions{"", true});
+      auto t = db->Table(table);
+      ASSERT_EQ(t->columns.size(), before.begin()->second.size() + 40);
+      EXPECT_EQ(t->columns.back().name, added.back());
+      TableScan scan(*db, t);
+      while (scan.Next()) {
+        EXPECT_EQ(TextForm(scan.Get(*t->FindColumn(added[39]))), "last");
+        EXPECT_EQ(TextForm(scan.Get(*t->FindColumn(added[0]))), "first");
+        EXPECT_TRUE(scan.Get(*t->FindColumn(added[20])).is_null());
+      }
+      for (const auto& name : added) db->DropColumn(table, name);
+      db->Commit();
+      EXPECT_EQ(db->Table(table)->pages.size(), pages_before);
+      EXPECT_EQ(Snapshot(*db, table, ""), before);
+      CheckReport r = CheckDatabase(*db);
+      EXPECT_TRUE(r.ok()) << (r.problems.empty() ? "" : r.problems[0]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace jet

@@ -290,17 +290,12 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
   const uint16_t number = c->number;
   size_t index = static_cast<size_t>(c - t.columns.data());
   std::vector<uint8_t>& buf = t.buffer;
-  // The column map entry and its two map rows; its long-value pages go back
-  // to the file's free space.
+  // The column map entry and its two map rows go, as Access removes them.
+  // The column's long-value pages stay allocated: nothing refers to them
+  // any more, and compacting the database reclaims them.
   size_t pos = t.column_maps_offset;
   for (const auto& m : t.column_maps) {
     if (m.column_number == number) {
-      std::vector<uint32_t> lval;
-      try {
-        lval = allocator_->MapPages(m.owned_map);
-      } catch (const Error&) {
-        lval.clear();  // a damaged map only costs the pages it would have freed
-      }
       for (uint32_t map_row : {m.owned_map, m.free_map}) {
         RowId id = RowId::Unpack(map_row);
         PagePtr p = pager_->GetForWrite(id.page);
@@ -309,13 +304,6 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
           dp.Delete(id.row);
           dp.Store();
         }
-      }
-      for (uint32_t pg : lval) {
-        if (pg < 3 || pg >= pager_->page_count()) continue;
-        PagePtr p = pager_->GetForWrite(pg);
-        if (p->data[0] != 0x01 || U32(p->bytes(), layout_.data_owner) != kLvalOwner) continue;
-        std::memset(p->data.data(), 0, p->data.size());
-        allocator_->MarkGlobal(pg, true);
       }
       lval_pages_.erase({t.tdef_page, number});
       buf.erase(buf.begin() + static_cast<long>(pos), buf.begin() + static_cast<long>(pos + 10));

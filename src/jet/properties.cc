@@ -107,8 +107,9 @@ const Property* PropertyMap::Find(std::string_view name) const {
   for (const auto& p : items_) {
     if (p.name == name) return &p;
   }
-  for (const auto& p : items_) {
-    if (NamesEqual(p.name, name)) return &p;
+  const std::string folded = FoldName(name);
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (folded_[i] == folded) return &items_[i];
   }
   return nullptr;
 }
@@ -119,13 +120,15 @@ Value PropertyMap::Get(std::string_view name) const {
 }
 
 void PropertyMap::Set(Property p) {
-  for (auto& q : items_) {
-    if (NamesEqual(q.name, p.name)) {
-      q = std::move(p);
+  std::string folded = FoldName(p.name);
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (folded_[i] == folded) {
+      items_[i] = std::move(p);
       return;
     }
   }
   items_.push_back(std::move(p));
+  folded_.push_back(std::move(folded));
 }
 
 const PropertyMap* ObjectProperties::Column(std::string_view name) const {

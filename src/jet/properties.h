@@ -36,6 +36,7 @@ class PropertyMap {
 
  private:
   std::vector<Property> items_;
+  std::vector<std::string> folded_;  // FoldName of each item's name
 };
 
 struct ObjectProperties {

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 
 #include "jet/database.h"
@@ -11,8 +12,13 @@ namespace jet {
 
 namespace {
 
+// `prefix` is ASCII; Access compares object names without regard to case.
 bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && NamesEqual(s.substr(0, prefix.size()), prefix);
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(prefix[i])) return false;
+  }
+  return true;
 }
 
 // The kind follows from the template table's name; a template with another

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(build-essential cmake ninja-build pkg-config libssl-dev libgtest-dev libgmock-dev
+packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev
           qt6-base-dev libgl-dev fonts-liberation xvfb xauth mdbtools nodejs npm)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,4 +1,5 @@
 // tessaly: the command-line tool over the same engine as the wizard.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -154,22 +155,29 @@ int Dump(const Args& a) {
   if (format != "json" && format != "csv") throw UsageError("--format is csv or json");
   auto db = OpenDb(a);
   auto t = db->Table(a.positional[1]);
+  // Dumps list columns by column number, as other readers do, not in the
+  // descriptors' display order.
+  std::vector<const jet::Column*> cols;
+  for (const auto& c : t->columns) cols.push_back(&c);
+  std::stable_sort(cols.begin(), cols.end(), [](const jet::Column* x, const jet::Column* y) {
+    return x->number < y->number;
+  });
   jet::TableScan scan(*db, t);
   Out out;
   if (format == "csv") {
-    for (size_t i = 0; i < t->columns.size(); ++i) {
+    for (size_t i = 0; i < cols.size(); ++i) {
       if (i) out.Write(",");
       jet::Column textual;
       textual.type = jet::ColumnType::kText;
-      out.Write(cli::CsvField(textual, jet::Value::Text(t->columns[i].name)));
+      out.Write(cli::CsvField(textual, jet::Value::Text(cols[i]->name)));
     }
     out.Write("\n");
     std::string line;
     while (scan.Next()) {
       line.clear();
-      for (size_t i = 0; i < t->columns.size(); ++i) {
+      for (size_t i = 0; i < cols.size(); ++i) {
         if (i) line.push_back(',');
-        line += cli::CsvField(t->columns[i], scan.Get(t->columns[i]));
+        line += cli::CsvField(*cols[i], scan.Get(*cols[i]));
       }
       line.push_back('\n');
       out.Write(line);
@@ -179,17 +187,17 @@ int Dump(const Args& a) {
   // JSON: the row count is only known at the end, so rows are collected as
   // text first and the header written when they are all in.
   std::vector<std::string> keys;
-  for (const auto& c : t->columns) keys.push_back(cli::JsonString(c.name) + ":");
+  for (const jet::Column* c : cols) keys.push_back(cli::JsonString(c->name) + ":");
   std::string rows;
   size_t count = 0;
   std::string line;
   while (scan.Next()) {
     line.clear();
     line.push_back('{');
-    for (size_t i = 0; i < t->columns.size(); ++i) {
+    for (size_t i = 0; i < cols.size(); ++i) {
       if (i) line.push_back(',');
       line += keys[i];
-      line += cli::JsonValue(t->columns[i], scan.Get(t->columns[i]));
+      line += cli::JsonValue(*cols[i], scan.Get(*cols[i]));
     }
     line.push_back('}');
     if (count) rows += ",\n";
@@ -197,10 +205,10 @@ int Dump(const Args& a) {
     ++count;
   }
   std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
-  for (size_t i = 0; i < t->columns.size(); ++i) {
+  for (size_t i = 0; i < cols.size(); ++i) {
     if (i) head += ",";
-    head += "{\"name\":" + cli::JsonString(t->columns[i].name) + ",\"type\":" +
-            cli::JsonString(jet::TypeName(t->columns[i].type)) + "}";
+    head += "{\"name\":" + cli::JsonString(cols[i]->name) +
+            ",\"type\":" + cli::JsonString(jet::TypeName(cols[i]->type)) + "}";
   }
   head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
   out.Write(head);

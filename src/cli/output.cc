@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include <openssl/evp.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -89,7 +91,60 @@ std::string IsoDate(double v) {
   return buf;
 }
 
+std::string IsoDateExt(int64_t ticks) {
+  jet::DateTimeExtParts p = jet::SplitDateTimeExt(ticks);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%07d", p.year, p.month, p.day,
+                p.hour, p.minute, p.second, p.fraction);
+  return buf;
+}
+
+std::string Sha256Hex(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 failed");
+  }
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < size; ++i) {
+    out.push_back(digits[digest[i] >> 4]);
+    out.push_back(digits[digest[i] & 15]);
+  }
+  return out;
+}
+
 namespace {
+
+std::string ComplexJson(const jet::Value& v) {
+  const jet::ComplexList* list = v.complex();
+  if (!list) return std::to_string(v.complex_key());
+  jet::Column value_column;
+  value_column.type = list->value_type;
+  jet::Column date_column;
+  date_column.type = jet::ColumnType::kDateTime;
+  std::string out = "[";
+  for (const jet::ComplexItem& item : list->items) {
+    if (out.size() > 1) out += ",";
+    switch (list->kind) {
+      case jet::ComplexKind::kAttachment:
+        out += "{\"name\":" + JsonString(item.file_name) +
+               ",\"type\":" + JsonString(item.file_type) +
+               ",\"size\":" + std::to_string(item.file_data.size()) + ",\"sha256\":\"" +
+               Sha256Hex(item.file_data) + "\"}";
+        break;
+      case jet::ComplexKind::kVersionHistory:
+        out += "{\"value\":" + JsonValue(value_column, item.value) +
+               ",\"modified\":" + JsonValue(date_column, item.modified) + "}";
+        break;
+      case jet::ComplexKind::kMultiValue:
+      case jet::ComplexKind::kUnknown:
+        out += JsonValue(value_column, item.value);
+        break;
+    }
+  }
+  return out + "]";
+}
 
 std::string ScaledText(const jet::Column& c, const jet::Value& v) {
   using K = jet::Value::Kind;
@@ -110,7 +165,9 @@ std::string JsonValue(const jet::Column& c, const jet::Value& v) {
     case K::kNull: return "null";
     case K::kBool: return v.as_bool() ? "true" : "false";
     case K::kInt:
-      if (c.type == jet::ColumnType::kBigInt) return "\"" + std::to_string(v.as_int()) + "\"";
+      if (c.value_type() == jet::ColumnType::kBigInt) {
+        return "\"" + std::to_string(v.as_int()) + "\"";
+      }
       return std::to_string(v.as_int());
     case K::kFloat:
     case K::kDouble: return JsNumber(v.as_double());
@@ -120,7 +177,8 @@ std::string JsonValue(const jet::Column& c, const jet::Value& v) {
     case K::kText: return JsonString(v.bytes());
     case K::kBinary: return "\"" + Hex(v.bytes()) + "\"";
     case K::kGuid: return "\"" + jet::FormatGuid(v.bytes()) + "\"";
-    case K::kDateTimeExt: return JsonString(v.bytes());
+    case K::kDateTimeExt: return "\"" + IsoDateExt(v.ext_ticks()) + "\"";
+    case K::kComplex: return ComplexJson(v);
   }
   return "null";
 }
@@ -139,6 +197,8 @@ std::string CsvField(const jet::Column& c, const jet::Value& v) {
     case K::kBinary: s = Hex(v.bytes()); break;
     case K::kGuid: s = jet::FormatGuid(v.bytes()); break;
     case K::kInt: s = std::to_string(v.as_int()); break;
+    case K::kDateTimeExt: s = IsoDateExt(v.ext_ticks()); break;
+    case K::kComplex: s = jet::TextForm(v); break;
     default: s = v.bytes();
   }
   if (s.find_first_of(",\"\r\n") == std::string::npos && v.kind() != K::kText) return s;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "jet/codec.h"
+#include "jet/complex.h"
 #include "jet/text.h"
 #include "jet/usage_map.h"
 
@@ -160,6 +161,7 @@ const std::vector<CatalogEntry>& Database::Catalog() {
   if (catalog_loaded_) return catalog_;
   catalog_.clear();
   auto t = std::make_shared<TableDef>(ReadTableDef(*pager_, layout_, 2, header_.code_page));
+  catalog_def_ = t;
   const Column* id = t->FindColumn("Id");
   const Column* parent = t->FindColumn("ParentId");
   const Column* name = t->FindColumn("Name");
@@ -190,6 +192,7 @@ const std::vector<CatalogEntry>& Database::Catalog() {
     e.database = text(database);
     e.foreign_name = text(foreign);
     e.connect = text(connect);
+    e.row = scan.id();
     catalog_.push_back(std::move(e));
   }
   catalog_loaded_ = true;
@@ -248,7 +251,7 @@ std::vector<std::string> Database::UserTables() {
   return out;
 }
 
-std::shared_ptr<const TableDef> Database::Table(const std::string& name) {
+const CatalogEntry& Database::FindTableEntry(const std::string& name) {
   const CatalogEntry* hit = nullptr;
   for (int pass = 0; pass < 2 && !hit; ++pass) {
     for (const auto& e : Catalog()) {
@@ -270,12 +273,80 @@ std::shared_ptr<const TableDef> Database::Table(const std::string& name) {
   if (hit->type == 5) {
     throw Error(errnum::kGeneric, "'" + hit->name + "' is a query, not a table.");
   }
-  uint32_t page = static_cast<uint32_t>(hit->id) & 0x00FFFFFF;
+  return *hit;
+}
+
+std::shared_ptr<const TableDef> Database::Table(const std::string& name) {
+  return LoadTable(FindTableEntry(name));
+}
+
+const CatalogEntry* Database::FindObject(int32_t object_id) {
+  for (const auto& e : Catalog()) {
+    if (e.id == object_id) return &e;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<const TableDef> Database::TableById(int32_t object_id) {
+  const CatalogEntry* e = FindObject(object_id);
+  if (!e || e->type != 1) {
+    throw Error(errnum::kNoSuchTable,
+                "The database has no table with id " + std::to_string(object_id) + ".");
+  }
+  return LoadTable(*e);
+}
+
+std::shared_ptr<const TableDef> Database::LoadTable(const CatalogEntry& entry) {
+  uint32_t page = static_cast<uint32_t>(entry.id) & 0x00FFFFFF;
   auto it = tables_.find(page);
   if (it != tables_.end()) return it->second;
   auto t = std::make_shared<TableDef>(ReadTableDef(*pager_, layout_, page, header_.code_page));
+  // A calculated column's stored result has the type its ResultType property
+  // names. Without readable properties the descriptor's type is the best guess.
+  bool calculated = false;
+  for (const auto& c : t->columns) calculated = calculated || c.calculated();
+  if (calculated && !layout_.jet3) {
+    try {
+      ObjectProperties props = Properties(entry.id);
+      for (auto& c : t->columns) {
+        const PropertyMap* m = c.calculated() ? props.Column(c.name) : nullptr;
+        Value v = m ? m->Get("ResultType") : Value::Null();
+        if (v.kind() == Value::Kind::kInt && v.as_int() > 0 && v.as_int() < 256) {
+          c.result_type = static_cast<uint8_t>(v.as_int());
+        }
+      }
+    } catch (const Error&) {
+    }
+  }
   tables_[page] = t;
   return t;
+}
+
+ObjectProperties Database::Properties(int32_t object_id) {
+  const CatalogEntry* e = FindObject(object_id);
+  if (!e) {
+    throw Error(errnum::kGeneric,
+                "The database has no object with id " + std::to_string(object_id) + ".");
+  }
+  const Column* lv = catalog_def_->FindColumn("LvProp");
+  if (!lv) return {};
+  PagePtr page;
+  Bytes bytes;
+  RowId data_id;
+  if (!ResolveRow(*this, *catalog_def_, e->row, page, bytes, data_id)) {
+    ThrowDamaged("the catalogue row of '" + e->name + "' has gone");
+  }
+  RowView row(*catalog_def_, layout_);
+  row.Load(bytes);
+  Value blob = Read(row, *lv);
+  if (blob.kind() != Value::Kind::kBinary) return {};
+  const std::string& b = blob.bytes();
+  return ParseProperties(Bytes(reinterpret_cast<const uint8_t*>(b.data()), b.size()), layout_,
+                         header_.code_page);
+}
+
+ObjectProperties Database::TableProperties(const std::string& name) {
+  return Properties(FindTableEntry(name).id);
 }
 
 void Database::InvalidateTable(uint32_t tdef_page) { tables_.erase(tdef_page); }
@@ -307,6 +378,15 @@ bool ResolveRow(Database& db, const TableDef& t, RowId id, PagePtr& page, Bytes&
 TableScan::TableScan(Database& db, std::shared_ptr<const TableDef> table)
     : db_(&db), table_(std::move(table)), row_(*table_, db.layout()) {
   pages_ = ReadUsageMap(db.pager(), db.layout(), table_->owned_map);
+}
+
+TableScan::~TableScan() = default;
+
+Value TableScan::Get(const Column& c) {
+  Value v = db_->Read(row_, c);
+  if (v.kind() != Value::Kind::kComplex) return v;
+  if (!complex_) complex_ = std::make_unique<ComplexReader>(*db_);
+  return Value::Complex(v.complex_key(), complex_->Read(*table_, c, v.complex_key()));
 }
 
 bool TableScan::Next() {

@@ -15,11 +15,14 @@
 #include "jet/format.h"
 #include "jet/header.h"
 #include "jet/pager.h"
+#include "jet/properties.h"
 #include "jet/row.h"
 #include "jet/tdef.h"
 #include "jet/value.h"
 
 namespace jet {
+
+class ComplexReader;
 
 struct CatalogEntry {
   int32_t id = 0;
@@ -30,6 +33,7 @@ struct CatalogEntry {
   std::string database;      // linked tables: the source file
   std::string foreign_name;  // linked tables: the source table
   std::string connect;
+  RowId row;  // its row in MSysObjects
 };
 
 // One row of the tables schema rowset: "TABLE", "SYSTEM TABLE",
@@ -72,6 +76,17 @@ class Database {
   // Throws errnum::kNoSuchTable for unknown names and a clear error for
   // linked tables and queries.
   std::shared_ptr<const TableDef> Table(const std::string& name);
+  // A local table by its catalogue id (the id is also its definition's page).
+  std::shared_ptr<const TableDef> TableById(int32_t object_id);
+  // The catalogue entry with this id, or null.
+  const CatalogEntry* FindObject(int32_t object_id);
+
+  // The properties stored with a catalogue object (its LvProp blob); empty
+  // when it has none. Throws "damaged" when the blob does not parse.
+  ObjectProperties Properties(int32_t object_id);
+  // The properties of a table, found by name like Table().
+  ObjectProperties TableProperties(const std::string& name);
+
   // Forgets cached definitions (after a definition was rewritten).
   void InvalidateTable(uint32_t tdef_page);
   void InvalidateCatalog();
@@ -90,7 +105,8 @@ class Database {
   void Rollback();
   size_t pending_pages() const { return pager_->dirty_count(); }
 
-  // Reads one value of a row (null-aware).
+  // Reads one value of a row (null-aware). A complex column gives its key
+  // only; TableScan::Get also reads the items behind it.
   Value Read(const RowView& row, const Column& c) {
     return ReadColumn(row, c, *pager_, layout_, header_.code_page);
   }
@@ -112,6 +128,8 @@ class Database {
   PagePtr LongValuePage(const TableDef& t, const Column& c, size_t len);
   PagePtr MovedRowPage(const TableDef& t, size_t len, uint32_t avoid1, uint32_t avoid2);
   uint32_t NewMapRow(const TableDef& t);
+  const CatalogEntry& FindTableEntry(const std::string& name);
+  std::shared_ptr<const TableDef> LoadTable(const CatalogEntry& entry);
 
   std::string path_;
   HeaderInfo header_;
@@ -120,6 +138,7 @@ class Database {
   bool writable_ = false;
   bool catalog_loaded_ = false;
   std::vector<CatalogEntry> catalog_;
+  std::shared_ptr<const TableDef> catalog_def_;
   std::map<uint32_t, std::shared_ptr<const TableDef>> tables_;
   std::u16string password_;
   std::unique_ptr<PageAllocator> allocator_;
@@ -134,6 +153,7 @@ class Database {
 class TableScan {
  public:
   TableScan(Database& db, std::shared_ptr<const TableDef> table);
+  ~TableScan();
   // Advances to the next row; false at the end.
   bool Next();
   // Identity of the current row (the slot indexes point to).
@@ -141,7 +161,9 @@ class TableScan {
   // Where the current row's bytes really are (differs for moved rows).
   RowId data_id() const { return data_id_; }
   const RowView& row() const { return row_; }
-  Value Get(const Column& c) { return db_->Read(row_, c); }
+  // The value of a column in the current row; complex columns come with the
+  // items behind their key (each flat table is read once per scan).
+  Value Get(const Column& c);
   const TableDef& table() const { return *table_; }
 
  private:
@@ -155,6 +177,7 @@ class TableScan {
   PagePtr data_page_;
   RowView row_;
   RowId id_, data_id_;
+  std::unique_ptr<ComplexReader> complex_;
 };
 
 // Resolves a row identity to its data (following overflow pointers).

@@ -110,7 +110,9 @@ bool RowView::NullBit(uint16_t number) const {
 std::optional<Bytes> RowView::Raw(const Column& c) const {
   if (c.number >= col_count_) return std::nullopt;
   bool bit = NullBit(c.number);
-  if (c.type == ColumnType::kBoolean) return bit ? std::optional<Bytes>(Bytes()) : std::nullopt;
+  if (c.type == ColumnType::kBoolean && !c.calculated()) {
+    return bit ? std::optional<Bytes>(Bytes()) : std::nullopt;
+  }
   if (!bit) return std::nullopt;
   if (c.fixed()) {
     size_t start = layout_->row_count_size + c.fixed_offset;
@@ -130,9 +132,7 @@ std::string DecodeText(Bytes stored, const Layout& L, uint16_t code_page) {
   return DecodeUcs2Text(stored);
 }
 
-namespace {
-
-Value DecodeFixedKind(ColumnType type, const Column& c, Bytes raw) {
+Value DecodeFixedValue(ColumnType type, Bytes raw, uint8_t scale) {
   auto need = [&](size_t n) {
     if (raw.size() < n) ThrowDamaged("a value is shorter than its type");
   };
@@ -140,7 +140,7 @@ Value DecodeFixedKind(ColumnType type, const Column& c, Bytes raw) {
     case ColumnType::kByte: need(1); return Value::Int(raw[0]);
     case ColumnType::kInteger: need(2); return Value::Int(I16(raw, 0));
     case ColumnType::kLong: need(4); return Value::Int(I32(raw, 0));
-    case ColumnType::kComplex: need(4); return Value::Int(I32(raw, 0));
+    case ColumnType::kComplex: need(4); return Value::Complex(I32(raw, 0));
     case ColumnType::kCurrency: need(8); return Value::Currency(I64(raw, 0));
     case ColumnType::kBigInt: need(8); return Value::Int(I64(raw, 0));
     case ColumnType::kFloat: need(4); return Value::Float(F32(raw, 0));
@@ -154,29 +154,81 @@ Value DecodeFixedKind(ColumnType type, const Column& c, Bytes raw) {
         uint32_t word = U32(raw, 1 + 4 * w);
         for (int k = 0; k < 4; ++k) mag[4 * w + k] = static_cast<char>(word >> (24 - 8 * k));
       }
-      return Value::Decimal((raw[0] & 0x80) != 0, std::move(mag), c.scale);
+      return Value::Decimal((raw[0] & 0x80) != 0, std::move(mag), scale);
     }
-    case ColumnType::kDateTimeExt:
-      return Value::DateTimeExt(std::string(raw.begin(), raw.end()));
+    case ColumnType::kDateTimeExt: {
+      std::optional<int64_t> ticks = ParseDateTimeExt(raw);
+      if (!ticks) ThrowDamaged("a Date/Time Extended value is not in its stored form");
+      return Value::DateTimeExt(*ticks);
+    }
     default: return Value::Binary(std::string(raw.begin(), raw.end()));
+  }
+}
+
+namespace {
+
+// Calculated decimals carry their own scale: a 2-byte length (of what
+// follows it), the scale, a sign byte, then the magnitude in whole 32-bit
+// words. The magnitude's most significant part comes first: a lone 32-bit
+// little-endian word when the length is not a multiple of 8, then 64-bit
+// little-endian words.
+Value DecodeCalculatedDecimal(Bytes data) {
+  if (data.size() < 4) ThrowDamaged("a calculated decimal is too short");
+  size_t n = U16(data, 0);
+  if (n == 1) ThrowDamaged("a calculated decimal has an impossible length");
+  n = (n > 0 ? n : data.size()) - 2;
+  n = std::min<size_t>(n / 4 * 4, 16);
+  uint8_t scale = data[2];
+  bool negative = data[3] != 0;
+  CheckRange(data, 4, n, "a calculated decimal");
+  if (scale > 28) ThrowDamaged("a calculated decimal has an impossible scale");
+  std::string mag(16, '\0');
+  size_t out = 16 - n;
+  size_t pos = 4;
+  auto put_word = [&](size_t bytes) {
+    for (size_t k = 0; k < bytes; ++k) mag[out + k] = static_cast<char>(data[pos + bytes - 1 - k]);
+    out += bytes;
+    pos += bytes;
+  };
+  if (n % 8 != 0) put_word(4);
+  while (pos < 4 + n) put_word(8);
+  return Value::Decimal(negative, std::move(mag), scale);
+}
+
+// A calculated column stores its last result wrapped: 16 bytes, the data's
+// length at 16, the data from 20 (and 3 more bytes). Results of memo type are
+// long values whose content is the wrapper.
+Value DecodeCalculated(const Column& c, Bytes raw, Pager& pager, const Layout& L,
+                       uint16_t code_page) {
+  const ColumnType result = c.value_type();
+  std::string long_value;
+  if (IsLongValue(c.type) || IsLongValue(result)) {
+    long_value = ReadLongValue(pager, L, raw);
+    raw = Bytes(reinterpret_cast<const uint8_t*>(long_value.data()), long_value.size());
+  }
+  if (raw.size() < 20) return Value::Null();
+  uint32_t n = U32(raw, 16);
+  if (n > raw.size() - 20) ThrowDamaged("a calculated value is longer than its field");
+  Bytes data = raw.subspan(20, n);
+  if (IsTextual(result)) return Value::Text(DecodeText(data, L, code_page));
+  if (data.empty()) return Value::Null();  // the expression gave Null
+  switch (result) {
+    case ColumnType::kBoolean:
+      return Value::Bool(data[0] != 0);
+    case ColumnType::kNumeric:
+      return DecodeCalculatedDecimal(data);
+    case ColumnType::kOle:
+    case ColumnType::kBinary:
+      return Value::Binary(std::string(data.begin(), data.end()));
+    default:
+      return DecodeFixedValue(result, data, c.scale);
   }
 }
 
 }  // namespace
 
 Value DecodeValue(const Column& c, Bytes raw, Pager& pager, const Layout& L, uint16_t code_page) {
-  if (c.calculated() && !L.jet3) {
-    // Calculated results are wrapped: 16 bytes, a length, then the data.
-    if (raw.size() < 20) return Value::Null();
-    uint32_t n = U32(raw, 16);
-    if (n > raw.size() - 20) n = static_cast<uint32_t>(raw.size() - 20);
-    raw = raw.subspan(20, n);
-    if (c.type == ColumnType::kMemo || c.type == ColumnType::kText) {
-      return Value::Text(DecodeText(raw, L, code_page));
-    }
-    if (c.type == ColumnType::kBoolean) return Value::Bool(!raw.empty() && raw[0] != 0);
-    if (raw.empty()) return Value::Null();
-  }
+  if (c.calculated() && !L.jet3) return DecodeCalculated(c, raw, pager, L, code_page);
   switch (c.type) {
     case ColumnType::kText: return Value::Text(DecodeText(raw, L, c.code_page ? c.code_page : code_page));
     case ColumnType::kMemo: {
@@ -189,7 +241,7 @@ Value DecodeValue(const Column& c, Bytes raw, Pager& pager, const Layout& L, uin
     case ColumnType::kBinary:
     case ColumnType::kUnknown0D:
     case ColumnType::kUnknown11: return Value::Binary(std::string(raw.begin(), raw.end()));
-    default: return DecodeFixedKind(c.type, c, raw);
+    default: return DecodeFixedValue(c.type, raw, c.scale);
   }
 }
 

@@ -53,6 +53,9 @@ class RowView {
   mutable std::vector<uint16_t> var_offsets_;  // var_count_ + 1 entries (last: end of data)
 };
 
+// Decodes a value of a type stored in place (numbers, dates, GUIDs, Date/Time
+// Extended; other types give their bytes as binary). `scale` is a decimal's.
+Value DecodeFixedValue(ColumnType type, Bytes raw, uint8_t scale);
 // Turns a column's stored bytes into a value. Long values are fetched
 // through `pager`.
 Value DecodeValue(const Column& c, Bytes raw, Pager& pager, const Layout& layout,

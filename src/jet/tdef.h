@@ -31,12 +31,22 @@ struct Column {
   uint16_t code_page = 0;  // Jet 3 text columns
   uint8_t sort_version = 0;
   int32_t complex_id = 0;
+  // Calculated columns: the type code of the stored result (the ResultType
+  // property), 0 when unknown. The result can differ from the descriptor's
+  // type, e.g. a Boolean result in an Integer column.
+  uint8_t result_type = 0;
 
   bool fixed() const { return flags & 0x01; }
   bool autonumber() const { return flags & 0x04; }
   bool hyperlink() const { return flags & 0x80; }
   bool calculated() const { return (ext_flags & 0xC0) != 0; }
   bool compressible() const { return ext_flags & 0x01; }
+  // The type the column's values have: the result type of a calculated column
+  // when known, otherwise the descriptor's.
+  ColumnType value_type() const {
+    if (calculated() && IsKnownType(result_type)) return static_cast<ColumnType>(result_type);
+    return type;
+  }
 };
 
 struct RealIndex {

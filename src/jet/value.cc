@@ -95,10 +95,17 @@ Value Value::Decimal(bool negative, std::string magnitude16, uint8_t scale) {
   v.scale_ = scale;
   return v;
 }
-Value Value::DateTimeExt(std::string stored) {
+Value Value::DateTimeExt(int64_t ticks) {
   Value v;
   v.kind_ = Kind::kDateTimeExt;
-  v.s_ = std::move(stored);
+  v.i_ = ticks;
+  return v;
+}
+Value Value::Complex(int32_t key, std::shared_ptr<const ComplexList> items) {
+  Value v;
+  v.kind_ = Kind::kComplex;
+  v.i_ = key;
+  v.complex_ = std::move(items);
   return v;
 }
 
@@ -110,6 +117,8 @@ bool operator==(const Value& a, const Value& b) {
     case Value::Kind::kInt:
     case Value::Kind::kCurrency: return a.i_ == b.i_;
     case Value::Kind::kFloat:
+    case Value::Kind::kDateTimeExt:
+    case Value::Kind::kComplex:
     case Value::Kind::kDouble:
     case Value::Kind::kDateTime: return std::memcmp(&a.d_, &b.d_, sizeof(double)) == 0;
     case Value::Kind::kDecimal: return a.i_ == b.i_ && a.scale_ == b.scale_ && a.s_ == b.s_;
@@ -177,6 +186,18 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 }
 
 const int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
+const int64_t kYearOneDays = DaysFromCivil(1, 1, 1);
+
+// "h:mm:ss" on the 12-hour clock, `fraction` (100 ns units) after the seconds
+// when not 0, then AM/PM.
+std::string FormatClock(int hour, int minute, int second, int fraction) {
+  char buf[48];
+  int h12 = hour % 12 == 0 ? 12 : hour % 12;
+  int n = std::snprintf(buf, sizeof buf, "%d:%02d:%02d", h12, minute, second);
+  if (fraction != 0) n += std::snprintf(buf + n, sizeof buf - n, ".%07d", fraction);
+  std::snprintf(buf + n, sizeof buf - n, " %s", hour < 12 ? "AM" : "PM");
+  return buf;
+}
 
 }  // namespace
 
@@ -222,13 +243,76 @@ std::string FormatGeneralDate(double v) {
     out = buf;
   }
   if (!midnight || epoch_day) {
-    int h12 = p.hour % 12 == 0 ? 12 : p.hour % 12;
-    std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h12, p.minute, p.second,
-                  p.hour < 12 ? "AM" : "PM");
     if (!out.empty()) out += " ";
-    out += buf;
+    out += FormatClock(p.hour, p.minute, p.second, 0);
   }
   if (epoch_day && midnight) return "12:00:00 AM";
+  return out;
+}
+
+DateTimeExtParts SplitDateTimeExt(int64_t ticks) {
+  DateTimeExtParts p{};
+  if (ticks < 0 || ticks >= kMaxDateTimeExtDays * kTicksPerDay) ticks = 0;
+  int64_t days = ticks / kTicksPerDay;
+  int64_t rest = ticks % kTicksPerDay;
+  CivilFromDays(days + kYearOneDays, p.year, p.month, p.day);
+  int64_t seconds = rest / kTicksPerSecond;
+  p.hour = static_cast<int>(seconds / 3600);
+  p.minute = static_cast<int>(seconds / 60 % 60);
+  p.second = static_cast<int>(seconds % 60);
+  p.fraction = static_cast<int>(rest % kTicksPerSecond);
+  return p;
+}
+
+int64_t JoinDateTimeExt(const DateTimeExtParts& p) {
+  int64_t days = DaysFromCivil(p.year, p.month, p.day) - kYearOneDays;
+  int64_t seconds = p.hour * 3600LL + p.minute * 60LL + p.second;
+  return days * kTicksPerDay + seconds * kTicksPerSecond + p.fraction;
+}
+
+std::optional<int64_t> ParseDateTimeExt(std::span<const uint8_t> s) {
+  // DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSSFFFFFFF:7 and a NUL
+  if (s.size() < 41 || s[19] != ':' || s[39] != ':' || s[40] != '7') return std::nullopt;
+  if (s.size() > 41 && s[41] != 0) return std::nullopt;
+  auto digits = [&](size_t from, size_t count, int64_t& out) {
+    out = 0;
+    for (size_t i = from; i < from + count; ++i) {
+      if (s[i] < '0' || s[i] > '9') return false;
+      out = out * 10 + (s[i] - '0');
+    }
+    return true;
+  };
+  int64_t days, seconds, fraction;
+  // Nineteen digits can exceed int64; the leading ones must be zeros anyway.
+  for (size_t i = 0; i < 12; ++i) {
+    if (s[i] != '0') return std::nullopt;
+  }
+  if (!digits(12, 7, days) || !digits(20, 12, seconds) || !digits(32, 7, fraction)) {
+    return std::nullopt;
+  }
+  if (days >= kMaxDateTimeExtDays || seconds >= 86400) return std::nullopt;
+  return days * kTicksPerDay + seconds * kTicksPerSecond + fraction;
+}
+
+std::string EncodeDateTimeExt(int64_t ticks) {
+  if (ticks < 0 || ticks >= kMaxDateTimeExtDays * kTicksPerDay) ticks = 0;
+  int64_t rest = ticks % kTicksPerDay;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%019lld:%012lld%07lld:7",
+                static_cast<long long>(ticks / kTicksPerDay),
+                static_cast<long long>(rest / kTicksPerSecond),
+                static_cast<long long>(rest % kTicksPerSecond));
+  return std::string(buf, 41) + std::string(1, '\0');
+}
+
+std::string FormatGeneralDateExt(int64_t ticks) {
+  DateTimeExtParts p = SplitDateTimeExt(ticks);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d/%d/%d", p.month, p.day, p.year);
+  std::string out = buf;
+  if (p.hour != 0 || p.minute != 0 || p.second != 0 || p.fraction != 0) {
+    out += " " + FormatClock(p.hour, p.minute, p.second, p.fraction);
+  }
   return out;
 }
 
@@ -288,7 +372,17 @@ std::string TextForm(const Value& v) {
     case Value::Kind::kGuid: return FormatGuid(v.bytes());
     case Value::Kind::kDecimal:
       return FormatScaled(v.negative(), DecimalMagnitude(v), v.scale(), true);
-    case Value::Kind::kDateTimeExt: return v.bytes();
+    case Value::Kind::kDateTimeExt: return FormatGeneralDateExt(v.ext_ticks());
+    case Value::Kind::kComplex: {
+      const ComplexList* list = v.complex();
+      if (!list) return std::to_string(v.complex_key());
+      std::string out;
+      for (const ComplexItem& item : list->items) {
+        if (!out.empty()) out += "; ";
+        out += list->kind == ComplexKind::kAttachment ? item.file_name : TextForm(item.value);
+      }
+      return out;
+    }
   }
   return "";
 }

@@ -428,10 +428,15 @@ MergeOutcome RunMerge(const std::string& path, const std::string& password) {
   out.file_after_commit = ReadFile(path);
   const pid_t pid = fork();
   if (pid == 0) {
-    auto db = Database::Open(path, OpenOptions{password, true});
-    WriteMarked(*db, "Wombat-Quill-Two");
-    Pager::CrashCommitAfter(3);
-    db->Commit();
+    // The child must never return into the test runner.
+    try {
+      auto db = Database::Open(path, OpenOptions{password, true});
+      WriteMarked(*db, "Wombat-Quill-Two");
+      Pager::CrashCommitAfter(3);
+      db->Commit();
+    } catch (...) {
+      _exit(1);
+    }
     _exit(0);
   }
   int status = 0;

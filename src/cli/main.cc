@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "jet/check.h"
 #include "jet/database.h"
+#include "jet/encrypt.h"
 #include "jet/error.h"
 
 namespace {
@@ -19,7 +20,8 @@ constexpr const char* kUsage =
     "  tessaly tables DB [--password PW]\n"
     "  tessaly columns DB TABLE [--password PW]\n"
     "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n"
-    "  tessaly check DB [--password PW]\n";
+    "  tessaly check DB [--password PW]\n"
+    "  tessaly encrypt DB --password PW\n";
 
 struct Args {
   std::vector<std::string> positional;
@@ -218,6 +220,15 @@ int Dump(const Args& a) {
   return 0;
 }
 
+// Gives a plain .accdb a password, in place.
+int Encrypt(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError("encrypt needs DB");
+  const std::string password = a.Option("--password");
+  if (password.empty()) throw UsageError("encrypt needs a non-empty --password");
+  jet::EncryptDatabase(a.positional[0], password);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -231,6 +242,7 @@ int main(int argc, char** argv) {
     if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "encrypt") return Encrypt(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
     if (cmd == "--help" || cmd == "help") {
       std::fputs(kUsage, stdout);

@@ -15,14 +15,19 @@
 // pages are encrypted one by one, and none of the agile descriptors Access
 // wrote that we have seen carries a <dataIntegrity> element (the element is
 // optional). So there is no HMAC to check, nor one to keep up to date when a
-// page is rewritten; should a descriptor carry one anyway, it is ignored.
+// page is rewritten; should a descriptor carry one anyway, it is ignored. The
+// descriptors we write for newly encrypted files carry none either, as
+// Access's own do: an HMAC over nothing in particular would only be a value
+// that goes stale at the first write.
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "jet/codec.h"
 #include "jet/error.h"
@@ -188,34 +193,41 @@ class StandardAesCodec final : public PageCodec {
 };
 
 // Agile: one secret key for the whole file, the page's IV from
-// hash(keyData salt + block key).
+// hash(keyData salt + block key). The key is set up once per direction; the
+// contexts that hold it are shared, so a lock keeps the codec usable from
+// several threads.
 class AgileCodec final : public PageCodec {
  public:
-  AgileCodec(uint32_t database_key, ByteVec secret, ByteVec salt, HashKind hash,
+  AgileCodec(uint32_t database_key, const ByteVec& secret, ByteVec salt, HashKind hash,
              office::AesMode mode)
       : database_key_(database_key),
-        secret_(std::move(secret)),
         salt_(std::move(salt)),
-        hash_(hash),
-        mode_(mode) {}
+        hasher_(hash),
+        decrypt_(false, mode, secret),
+        encrypt_(true, mode, secret) {}
   void Decode(uint32_t page_number, std::span<uint8_t> page) const override {
-    Apply(false, page_number, page);
+    Apply(decrypt_, page_number, page);
   }
   void Encode(uint32_t page_number, std::span<uint8_t> page) const override {
-    Apply(true, page_number, page);
+    Apply(encrypt_, page_number, page);
   }
 
  private:
-  void Apply(bool encrypt, uint32_t page_number, std::span<uint8_t> page) const {
+  void Apply(office::AesKeyed& cipher, uint32_t page_number, std::span<uint8_t> page) const {
     const auto block = Le32(database_key_ ^ page_number);
-    const ByteVec iv = office::FixLength(office::Hash(hash_, {salt_, block}), 16, 0x36);
-    office::AesApply(encrypt, mode_, secret_, iv, page);
+    // Every hash the descriptor may name is at least 16 bytes long, so the
+    // IV is its head and the 0x36 padding never applies.
+    uint8_t digest[EVP_MAX_MD_SIZE];
+    std::lock_guard<std::mutex> lock(mu_);
+    hasher_.Run({salt_, block}, digest);
+    cipher.Apply(ByteView(digest, 16), page);
   }
   uint32_t database_key_;
-  ByteVec secret_;
   ByteVec salt_;
-  HashKind hash_;
-  office::AesMode mode_;
+  mutable std::mutex mu_;
+  mutable office::Hasher hasher_;
+  mutable office::AesKeyed decrypt_;
+  mutable office::AesKeyed encrypt_;
 };
 
 // ---------------------------------------------------------------------------
@@ -546,11 +558,62 @@ std::unique_ptr<PageCodec> OpenAgile(uint32_t database_key, Reader& r, const Byt
       DecryptValue(key_cipher, office::AgileBlockKey(key_hash, iterated, kSecretKeyTag, key_bytes),
                    iv, std::move(secret), "the encrypted key");
   secret.resize(data_cipher.key_bits / 8);
-  return std::make_unique<AgileCodec>(database_key, std::move(secret), std::move(data_salt),
-                                      data_hash, data_cipher.mode);
+  auto codec = std::make_unique<AgileCodec>(database_key, secret, std::move(data_salt), data_hash,
+                                            data_cipher.mode);
+  OPENSSL_cleanse(secret.data(), secret.size());
+  return codec;
 }
 
 }  // namespace
+
+namespace office {
+
+ByteVec AgileEncryptionInfo(const std::string& password, const AgileKeys& keys, uint32_t spin) {
+  constexpr size_t kKeyBytes = 32;
+  if (keys.key_data_salt.size() != 16 || keys.password_salt.size() != 16 ||
+      keys.verifier_input.size() != 16 || keys.secret.size() != kKeyBytes) {
+    throw Error(errnum::kGeneric, "The key material for a new encryption has the wrong sizes.");
+  }
+  const ByteVec iterated =
+      IteratedPasswordHash(HashKind::kSha512, keys.password_salt, PasswordBytes(password), spin);
+  const ByteVec iv = FixLength(keys.password_salt, 16, 0x36);
+  // Each value goes under its own block key, padded to whole AES blocks.
+  auto seal = [&](ByteView tag, ByteVec value) {
+    value.resize((value.size() + 15) / 16 * 16, 0);
+    AesApply(true, AesMode::kCbc, AgileBlockKey(HashKind::kSha512, iterated, tag, kKeyBytes), iv,
+             value);
+    return Base64Encode(value);
+  };
+  const ByteVec verifier_hash = Hash(HashKind::kSha512, {keys.verifier_input});
+
+  // Attribute order and spelling follow the descriptors Access writes.
+  const std::string cipher =
+      " blockSize=\"16\" keyBits=\"256\" hashSize=\"64\" cipherAlgorithm=\"AES\""
+      " cipherChaining=\"ChainingModeCBC\" hashAlgorithm=\"SHA512\"";
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+      "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\""
+      " xmlns:p=\"http://schemas.microsoft.com/office/2006/keyEncryptor/password\""
+      " xmlns:c=\"http://schemas.microsoft.com/office/2006/keyEncryptor/certificate\">";
+  xml += "<keyData saltSize=\"16\"" + cipher + " saltValue=\"" + Base64Encode(keys.key_data_salt) +
+         "\"/>";
+  xml += "<keyEncryptors><keyEncryptor uri=\"" + std::string(kPasswordEncryptorUri) + "\">";
+  xml += "<p:encryptedKey spinCount=\"" + std::to_string(spin) + "\" saltSize=\"16\"" + cipher +
+         " saltValue=\"" + Base64Encode(keys.password_salt) + "\"";
+  xml += " encryptedVerifierHashInput=\"" + seal(kVerifierInputTag, keys.verifier_input) + "\"";
+  xml += " encryptedVerifierHashValue=\"" + seal(kVerifierHashTag, verifier_hash) + "\"";
+  xml += " encryptedKeyValue=\"" + seal(kSecretKeyTag, keys.secret) + "\"/>";
+  xml += "</keyEncryptor></keyEncryptors></encryption>";
+
+  // Version 4.4, then the reserved value 0x40.
+  ByteVec info(8 + xml.size());
+  const uint8_t head[8] = {4, 0, 4, 0, 0x40, 0, 0, 0};
+  std::memcpy(info.data(), head, 8);
+  std::memcpy(info.data() + 8, xml.data(), xml.size());
+  return info;
+}
+
+}  // namespace office
 
 std::unique_ptr<PageCodec> MakeOfficeCodec(std::span<const uint8_t> header_page,
                                            const std::string& password) {

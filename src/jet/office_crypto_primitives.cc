@@ -1,5 +1,6 @@
 #include <openssl/evp.h>
 
+#include <array>
 #include <memory>
 
 #include "jet/error.h"
@@ -9,30 +10,61 @@ namespace jet::office {
 
 namespace {
 
+[[noreturn]] void CryptoFailure(const char* what);
+
+struct MdFree {
+  void operator()(EVP_MD* m) const { EVP_MD_free(m); }
+};
+struct CipherFree {
+  void operator()(EVP_CIPHER* c) const { EVP_CIPHER_free(c); }
+};
+
+// OpenSSL 3 looks the algorithm up by name whenever a context is set up with
+// EVP_sha512() and its kin; that doubled the time of the 100000-round password
+// hash and was most of the cost of a page. Algorithms looked up once are kept
+// for the life of the process.
 const EVP_MD* Md(HashKind kind) {
-  switch (kind) {
-    case HashKind::kMd5:
-      return EVP_md5();
-    case HashKind::kSha1:
-      return EVP_sha1();
-    case HashKind::kSha256:
-      return EVP_sha256();
-    case HashKind::kSha384:
-      return EVP_sha384();
-    case HashKind::kSha512:
-      return EVP_sha512();
-  }
-  return EVP_sha1();
+  static const std::array<std::unique_ptr<EVP_MD, MdFree>, 5> fetched = [] {
+    std::array<std::unique_ptr<EVP_MD, MdFree>, 5> a;
+    const char* names[5] = {"MD5", "SHA1", "SHA256", "SHA384", "SHA512"};
+    for (size_t i = 0; i < 5; ++i) a[i].reset(EVP_MD_fetch(nullptr, names[i], nullptr));
+    return a;
+  }();
+  const EVP_MD* md = fetched[static_cast<size_t>(kind)].get();
+  if (!md) CryptoFailure("a hash algorithm is not available");
+  return md;
 }
 
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
-struct CipherCtxFree {
-  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
+const EVP_CIPHER* AesCipher(AesMode mode, size_t key_bytes) {
+  static const std::array<std::unique_ptr<EVP_CIPHER, CipherFree>, 9> fetched = [] {
+    std::array<std::unique_ptr<EVP_CIPHER, CipherFree>, 9> a;
+    const char* names[9] = {"AES-128-ECB", "AES-128-CBC", "AES-128-CFB8",
+                            "AES-192-ECB", "AES-192-CBC", "AES-192-CFB8",
+                            "AES-256-ECB", "AES-256-CBC", "AES-256-CFB8"};
+    for (size_t i = 0; i < 9; ++i) a[i].reset(EVP_CIPHER_fetch(nullptr, names[i], nullptr));
+    return a;
+  }();
+  size_t row = 0;
+  switch (key_bytes) {
+    case 16:
+      row = 0;
+      break;
+    case 24:
+      row = 1;
+      break;
+    case 32:
+      row = 2;
+      break;
+    default:
+      throw Error(errnum::kGeneric,
+                  "An AES key of " + std::to_string(key_bytes) + " bytes cannot be used.");
+  }
+  const EVP_CIPHER* c = fetched[row * 3 + static_cast<size_t>(mode)].get();
+  if (!c) CryptoFailure("AES is not available");
+  return c;
+}
+
+using MdCtx = std::unique_ptr<EVP_MD_CTX, EvpFree>;
 
 [[noreturn]] void CryptoFailure(const char* what) {
   throw Error(errnum::kGeneric, std::string("The cryptographic library failed: ") + what + ".");
@@ -64,6 +96,15 @@ void AppendUtf16(ByteVec& out, uint32_t unit) {
 }
 
 }  // namespace
+
+void EvpFree::operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+void EvpFree::operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+
+Hasher::Hasher(HashKind kind) : ctx_(NewMdCtx()), md_(Md(kind)), size_(HashSize(kind)) {}
+
+void Hasher::Run(std::initializer_list<ByteView> parts, uint8_t* out) {
+  HashInto(ctx_.get(), md_, parts, out);
+}
 
 size_t HashSize(HashKind kind) { return static_cast<size_t>(EVP_MD_get_size(Md(kind))); }
 
@@ -150,6 +191,14 @@ std::optional<ByteVec> Base64Decode(std::string_view text) {
   return out;
 }
 
+std::string Base64Encode(ByteView bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
+                                static_cast<int>(bytes.size()));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
 ByteVec IteratedPasswordHash(HashKind kind, ByteView salt, ByteView password, uint32_t spin) {
   const EVP_MD* md = Md(kind);
   MdCtx ctx = NewMdCtx();
@@ -184,55 +233,46 @@ ByteVec AgileBlockKey(HashKind kind, ByteView iterated_hash, ByteView tag, size_
   return FixLength(Hash(kind, {iterated_hash, tag}), key_bytes, 0x36);
 }
 
-void AesApply(bool encrypt, AesMode mode, ByteView key, ByteView iv, std::span<uint8_t> data) {
-  const EVP_CIPHER* cipher = nullptr;
-  switch (key.size()) {
-    case 16:
-      cipher = mode == AesMode::kEcb   ? EVP_aes_128_ecb()
-               : mode == AesMode::kCbc ? EVP_aes_128_cbc()
-                                       : EVP_aes_128_cfb8();
-      break;
-    case 24:
-      cipher = mode == AesMode::kEcb   ? EVP_aes_192_ecb()
-               : mode == AesMode::kCbc ? EVP_aes_192_cbc()
-                                       : EVP_aes_192_cfb8();
-      break;
-    case 32:
-      cipher = mode == AesMode::kEcb   ? EVP_aes_256_ecb()
-               : mode == AesMode::kCbc ? EVP_aes_256_cbc()
-                                       : EVP_aes_256_cfb8();
-      break;
-    default:
-      throw Error(errnum::kGeneric,
-                  "An AES key of " + std::to_string(key.size()) + " bytes cannot be used.");
+AesKeyed::AesKeyed(bool encrypt, AesMode mode, ByteView key)
+    : ctx_(EVP_CIPHER_CTX_new()), mode_(mode) {
+  const EVP_CIPHER* cipher = AesCipher(mode, key.size());
+  if (!ctx_) CryptoFailure("no cipher context");
+  if (EVP_CipherInit_ex(ctx_.get(), cipher, nullptr, key.data(), nullptr, encrypt ? 1 : 0) != 1) {
+    CryptoFailure("cipher init");
   }
-  if (mode != AesMode::kCfb8 && data.size() % 16 != 0) {
+}
+
+void AesKeyed::Apply(ByteView iv, std::span<uint8_t> data) {
+  if (mode_ != AesMode::kCfb8 && data.size() % 16 != 0) {
     throw Error(errnum::kGeneric, "Data of " + std::to_string(data.size()) +
                                       " bytes is not a whole number of AES blocks.");
   }
-  if (mode != AesMode::kEcb && iv.size() != 16) {
+  if (mode_ != AesMode::kEcb && iv.size() != 16) {
     throw Error(errnum::kGeneric, "An AES initialisation vector must have 16 bytes.");
   }
   if (data.empty()) return;
-  CipherCtx ctx(EVP_CIPHER_CTX_new());
-  if (!ctx) CryptoFailure("no cipher context");
-  if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(),
-                        mode == AesMode::kEcb ? nullptr : iv.data(), encrypt ? 1 : 0) != 1 ||
-      EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1) {
+  // A new IV on the same key and direction (-1 keeps the direction).
+  if (EVP_CipherInit_ex(ctx_.get(), nullptr, nullptr, nullptr,
+                        mode_ == AesMode::kEcb ? nullptr : iv.data(), -1) != 1 ||
+      EVP_CIPHER_CTX_set_padding(ctx_.get(), 0) != 1) {
     CryptoFailure("cipher init");
   }
   // OpenSSL allows the output to be the input buffer itself.
   int out_len = 0;
-  if (EVP_CipherUpdate(ctx.get(), data.data(), &out_len, data.data(),
+  if (EVP_CipherUpdate(ctx_.get(), data.data(), &out_len, data.data(),
                        static_cast<int>(data.size())) != 1 ||
       static_cast<size_t>(out_len) != data.size()) {
     CryptoFailure("cipher update");
   }
   int tail = 0;
   uint8_t scratch[32];
-  if (EVP_CipherFinal_ex(ctx.get(), scratch, &tail) != 1 || tail != 0) {
+  if (EVP_CipherFinal_ex(ctx_.get(), scratch, &tail) != 1 || tail != 0) {
     CryptoFailure("cipher final");
   }
+}
+
+void AesApply(bool encrypt, AesMode mode, ByteView key, ByteView iv, std::span<uint8_t> data) {
+  AesKeyed(encrypt, mode, key).Apply(iv, data);
 }
 
 const std::string* XmlTag::Find(std::string_view key) const {

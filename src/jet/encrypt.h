@@ -1,0 +1,20 @@
+// Giving a plain .accdb a password: the whole file is encrypted with Office
+// agile encryption, the scheme Access 2010 and later use for "Encrypt with
+// Password".
+#pragma once
+
+#include <string>
+
+namespace jet {
+
+// Encrypts the database at `path` in place with `password` (AES-256 pages, a
+// SHA-512 password key with 100000 rounds, fresh random salts and file key).
+// The encrypted file is written beside the original and renamed over it, so
+// that a crash leaves either the plain or the encrypted file, never a mix.
+// The database must not be open, in this process or another. Throws
+// jet::Error for an empty password, a Jet 3 or Jet 4 file (.mdb files have no
+// such encryption), a file that is already encrypted, a damaged header, a
+// file another program is changing, and for failed writes.
+void EncryptDatabase(const std::string& path, const std::string& password);
+
+}  // namespace jet

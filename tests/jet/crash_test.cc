@@ -72,7 +72,9 @@ int CommittedBatch(const std::string& path) {
     if (!v.is_null()) b = std::stoi(v.bytes().substr(1));
     if (batch == -2) batch = b;
     EXPECT_EQ(b, batch) << "rows hold values of different commits";
-    if (b >= 0) EXPECT_TRUE(v.bytes() == ValueFor(b, scan.id().Packed())) << "a value is torn";
+    if (b >= 0) {
+      EXPECT_TRUE(v.bytes() == ValueFor(b, scan.id().Packed())) << "a value is torn";
+    }
     ++rows;
   }
   EXPECT_EQ(rows, 200u);

@@ -155,42 +155,46 @@ int Dump(const Args& a) {
       line.clear();
       for (size_t i = 0; i < t->columns.size(); ++i) {
         if (i) line.push_back(',');
-        line += cli::CsvField(t->columns[i], scan.Get(t->columns[i]));
+        cli::AppendCsvField(line, t->columns[i], scan.Get(t->columns[i]));
       }
       line.push_back('\n');
       out.Write(line);
     }
     return 0;
   }
-  // JSON: the row count is only known at the end, so rows are collected as
-  // text first and the header written when they are all in.
+  // JSON: the header holds the row count, so the rows are counted first (a
+  // scan that decodes no values), which keeps memory flat for any table.
+  size_t count = 0;
+  while (scan.Next()) ++count;
   std::vector<std::string> keys;
   for (const auto& c : t->columns) keys.push_back(cli::JsonString(c.name) + ":");
-  std::string rows;
-  size_t count = 0;
+  std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
+  for (size_t i = 0; i < t->columns.size(); ++i) {
+    if (i) head += ",";
+    head += "{\"name\":" + cli::JsonString(t->columns[i].name) +
+            ",\"type\":" + cli::JsonString(jet::TypeName(t->columns[i].type)) + "}";
+  }
+  head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
+  out.Write(head);
+  jet::TableScan rows(*db, t);
   std::string line;
-  while (scan.Next()) {
+  size_t written = 0;
+  while (written < count && rows.Next()) {
     line.clear();
+    if (written) line += ",\n";
     line.push_back('{');
     for (size_t i = 0; i < t->columns.size(); ++i) {
       if (i) line.push_back(',');
       line += keys[i];
-      line += cli::JsonValue(t->columns[i], scan.Get(t->columns[i]));
+      cli::AppendJsonValue(line, t->columns[i], rows.Get(t->columns[i]));
     }
     line.push_back('}');
-    if (count) rows += ",\n";
-    rows += line;
-    ++count;
+    out.Write(line);
+    ++written;
   }
-  std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
-  for (size_t i = 0; i < t->columns.size(); ++i) {
-    if (i) head += ",";
-    head += "{\"name\":" + cli::JsonString(t->columns[i].name) + ",\"type\":" +
-            cli::JsonString(jet::TypeName(t->columns[i].type)) + "}";
+  if (written != count) {
+    throw jet::Error(jet::errnum::kGeneric, "The table changed while it was being dumped.");
   }
-  head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
-  out.Write(head);
-  out.Write(rows);
   if (count) out.Write("\n");
   out.Write("]}\n");
   return 0;

@@ -20,4 +20,11 @@ std::string CsvField(const jet::Column& c, const jet::Value& v);
 std::string IsoDate(double access_date);
 std::string Hex(const std::string& bytes);
 
+// The same, appended to `out`: a dump formats every value of every row, so
+// it builds its lines in place.
+void AppendJsonString(std::string& out, std::string_view s);
+void AppendJsonValue(std::string& out, const jet::Column& c, const jet::Value& v);
+void AppendCsvField(std::string& out, const jet::Column& c, const jet::Value& v);
+void AppendIsoDate(std::string& out, double access_date);
+
 }  // namespace cli

@@ -179,33 +179,19 @@ int Dump(const Args& a) {
       line.clear();
       for (size_t i = 0; i < cols.size(); ++i) {
         if (i) line.push_back(',');
-        line += cli::CsvField(*cols[i], scan.Get(*cols[i]));
+        cli::AppendCsvField(line, *cols[i], scan.Get(*cols[i]));
       }
       line.push_back('\n');
       out.Write(line);
     }
     return 0;
   }
-  // JSON: the row count is only known at the end, so rows are collected as
-  // text first and the header written when they are all in.
+  // JSON: the header holds the row count, so the rows are counted first (a
+  // scan that decodes no values), which keeps memory flat for any table.
+  size_t count = 0;
+  while (scan.Next()) ++count;
   std::vector<std::string> keys;
   for (const jet::Column* c : cols) keys.push_back(cli::JsonString(c->name) + ":");
-  std::string rows;
-  size_t count = 0;
-  std::string line;
-  while (scan.Next()) {
-    line.clear();
-    line.push_back('{');
-    for (size_t i = 0; i < cols.size(); ++i) {
-      if (i) line.push_back(',');
-      line += keys[i];
-      line += cli::JsonValue(*cols[i], scan.Get(*cols[i]));
-    }
-    line.push_back('}');
-    if (count) rows += ",\n";
-    rows += line;
-    ++count;
-  }
   std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
   for (size_t i = 0; i < cols.size(); ++i) {
     if (i) head += ",";
@@ -214,7 +200,25 @@ int Dump(const Args& a) {
   }
   head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
   out.Write(head);
-  out.Write(rows);
+  jet::TableScan rows(*db, t);
+  std::string line;
+  size_t written = 0;
+  while (written < count && rows.Next()) {
+    line.clear();
+    if (written) line += ",\n";
+    line.push_back('{');
+    for (size_t i = 0; i < cols.size(); ++i) {
+      if (i) line.push_back(',');
+      line += keys[i];
+      cli::AppendJsonValue(line, *cols[i], rows.Get(*cols[i]));
+    }
+    line.push_back('}');
+    out.Write(line);
+    ++written;
+  }
+  if (written != count) {
+    throw jet::Error(jet::errnum::kGeneric, "The table changed while it was being dumped.");
+  }
   if (count) out.Write("\n");
   out.Write("]}\n");
   return 0;

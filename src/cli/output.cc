@@ -42,29 +42,50 @@ std::string JsNumber(double d) {
 
 std::string JsonString(std::string_view s) {
   std::string out;
-  out.reserve(s.size() + 2);
+  AppendJsonString(out, s);
+  return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view s) {
+  out.reserve(out.size() + s.size() + 2);
   out.push_back('"');
-  for (unsigned char c : s) {
+  size_t run = 0;  // start of the characters not yet copied
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(s.data() + run, i - run);
+    run = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default: {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
     }
   }
+  out.append(s.data() + run, s.size() - run);
   out.push_back('"');
-  return out;
 }
 
 std::string Hex(const std::string& bytes) {
@@ -79,16 +100,44 @@ std::string Hex(const std::string& bytes) {
 }
 
 std::string IsoDate(double v) {
+  std::string out;
+  AppendIsoDate(out, v);
+  return out;
+}
+
+void AppendIsoDate(std::string& out, double v) {
   jet::DateParts p = jet::SplitAccessDate(v);
-  char buf[64];
-  if (p.millisecond) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,
-                  p.hour, p.minute, p.second, p.millisecond);
+  if (p.year < 0 || p.year > 9999) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
+    out += buf;
   } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day,
-                  p.hour, p.minute, p.second);
+    // Digits by hand: dates are the most frequent non-text values of a dump.
+    char buf[19];
+    auto put = [&](int at, int value, int width) {
+      for (int i = width - 1; i >= 0; --i, value /= 10)
+        buf[at + i] = static_cast<char>('0' + value % 10);
+    };
+    put(0, p.year, 4);
+    buf[4] = '-';
+    put(5, p.month, 2);
+    buf[7] = '-';
+    put(8, p.day, 2);
+    buf[10] = ' ';
+    put(11, p.hour, 2);
+    buf[13] = ':';
+    put(14, p.minute, 2);
+    buf[16] = ':';
+    put(17, p.second, 2);
+    out.append(buf, sizeof buf);
   }
-  return buf;
+  if (p.millisecond) {
+    char ms[4] = {'.', static_cast<char>('0' + p.millisecond / 100),
+                  static_cast<char>('0' + p.millisecond / 10 % 10),
+                  static_cast<char>('0' + p.millisecond % 10)};
+    out.append(ms, 4);
+  }
 }
 
 std::string IsoDateExt(int64_t ticks) {
@@ -150,8 +199,8 @@ std::string ScaledText(const jet::Column& c, const jet::Value& v) {
   using K = jet::Value::Kind;
   if (v.kind() == K::kCurrency) {
     int64_t x = v.as_int();
-    unsigned __int128 mag = x < 0 ? static_cast<unsigned __int128>(-(x + 1)) + 1
-                                  : static_cast<unsigned __int128>(x);
+    unsigned __int128 mag =
+        x < 0 ? static_cast<unsigned __int128>(-(x + 1)) + 1 : static_cast<unsigned __int128>(x);
     return jet::FormatScaled(x < 0, mag, 4, false);
   }
   return jet::FormatScaled(v.negative(), jet::DecimalMagnitude(v), v.scale(), false);
@@ -160,54 +209,141 @@ std::string ScaledText(const jet::Column& c, const jet::Value& v) {
 }  // namespace
 
 std::string JsonValue(const jet::Column& c, const jet::Value& v) {
+  std::string out;
+  AppendJsonValue(out, c, v);
+  return out;
+}
+
+namespace {
+
+void AppendInt(std::string& out, int64_t i) {
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, i);
+  out.append(buf, res.ptr);
+}
+
+// Quoted with inner quotes doubled.
+void AppendCsvQuoted(std::string& out, std::string_view s) {
+  out.push_back('"');
+  size_t start = 0;
+  for (size_t q; (q = s.find('"', start)) != std::string_view::npos; start = q + 1) {
+    out.append(s.data() + start, q + 1 - start);
+    out.push_back('"');
+  }
+  out.append(s.data() + start, s.size() - start);
+  out.push_back('"');
+}
+
+}  // namespace
+
+void AppendJsonValue(std::string& out, const jet::Column& c, const jet::Value& v) {
   using K = jet::Value::Kind;
   switch (v.kind()) {
-    case K::kNull: return "null";
-    case K::kBool: return v.as_bool() ? "true" : "false";
+    case K::kNull:
+      out += "null";
+      return;
+    case K::kBool:
+      out += v.as_bool() ? "true" : "false";
+      return;
     case K::kInt:
       if (c.value_type() == jet::ColumnType::kBigInt) {
-        return "\"" + std::to_string(v.as_int()) + "\"";
+        out.push_back('"');
+        AppendInt(out, v.as_int());
+        out.push_back('"');
+      } else {
+        AppendInt(out, v.as_int());
       }
-      return std::to_string(v.as_int());
+      return;
     case K::kFloat:
-    case K::kDouble: return JsNumber(v.as_double());
+    case K::kDouble:
+      out += JsNumber(v.as_double());
+      return;
     case K::kCurrency:
-    case K::kDecimal: return "\"" + ScaledText(c, v) + "\"";
-    case K::kDateTime: return "\"" + IsoDate(v.as_double()) + "\"";
-    case K::kText: return JsonString(v.bytes());
-    case K::kBinary: return "\"" + Hex(v.bytes()) + "\"";
-    case K::kGuid: return "\"" + jet::FormatGuid(v.bytes()) + "\"";
-    case K::kDateTimeExt: return "\"" + IsoDateExt(v.ext_ticks()) + "\"";
-    case K::kComplex: return ComplexJson(v);
+    case K::kDecimal:
+      out += "\"" + ScaledText(c, v) + "\"";
+      return;
+    case K::kDateTime:
+      out.push_back('"');
+      AppendIsoDate(out, v.as_double());
+      out.push_back('"');
+      return;
+    case K::kText:
+      AppendJsonString(out, v.bytes());
+      return;
+    case K::kBinary:
+      out += "\"" + Hex(v.bytes()) + "\"";
+      return;
+    case K::kGuid:
+      out += "\"" + jet::FormatGuid(v.bytes()) + "\"";
+      return;
+    case K::kDateTimeExt:
+      out += "\"" + IsoDateExt(v.ext_ticks()) + "\"";
+      return;
+    case K::kComplex:
+      out += ComplexJson(v);
+      return;
   }
-  return "null";
+  out += "null";
 }
 
 std::string CsvField(const jet::Column& c, const jet::Value& v) {
+  std::string out;
+  AppendCsvField(out, c, v);
+  return out;
+}
+
+// Text is always quoted, so that an empty text differs from NULL (nothing);
+// other values only when they hold a separator, a quote or a line break.
+void AppendCsvField(std::string& out, const jet::Column& c, const jet::Value& v) {
   using K = jet::Value::Kind;
+  switch (v.kind()) {
+    case K::kNull:
+      return;
+    case K::kBool:
+      out.push_back(v.as_bool() ? '1' : '0');
+      return;
+    case K::kInt:
+      AppendInt(out, v.as_int());
+      return;
+    case K::kDateTime:
+      AppendIsoDate(out, v.as_double());
+      return;
+    case K::kText:
+      AppendCsvQuoted(out, v.bytes());
+      return;
+    default:
+      break;
+  }
   std::string s;
   switch (v.kind()) {
-    case K::kNull: return "";
-    case K::kBool: return v.as_bool() ? "1" : "0";
     case K::kFloat:
-    case K::kDouble: s = JsNumber(v.as_double()); break;
+    case K::kDouble:
+      s = JsNumber(v.as_double());
+      break;
     case K::kCurrency:
-    case K::kDecimal: s = ScaledText(c, v); break;
-    case K::kDateTime: s = IsoDate(v.as_double()); break;
-    case K::kBinary: s = Hex(v.bytes()); break;
-    case K::kGuid: s = jet::FormatGuid(v.bytes()); break;
-    case K::kInt: s = std::to_string(v.as_int()); break;
-    case K::kDateTimeExt: s = IsoDateExt(v.ext_ticks()); break;
-    case K::kComplex: s = jet::TextForm(v); break;
-    default: s = v.bytes();
+    case K::kDecimal:
+      s = ScaledText(c, v);
+      break;
+    case K::kBinary:
+      s = Hex(v.bytes());
+      break;
+    case K::kGuid:
+      s = jet::FormatGuid(v.bytes());
+      break;
+    case K::kDateTimeExt:
+      s = IsoDateExt(v.ext_ticks());
+      break;
+    case K::kComplex:
+      s = ComplexJson(v);  // the list, as in the JSON dump
+      break;
+    default:
+      s = v.bytes();
   }
-  if (s.find_first_of(",\"\r\n") == std::string::npos && v.kind() != K::kText) return s;
-  std::string out = "\"";
-  for (char ch : s) {
-    if (ch == '"') out += "\"\"";
-    else out.push_back(ch);
+  if (s.find_first_of(",\"\r\n") == std::string::npos) {
+    out += s;
+  } else {
+    AppendCsvQuoted(out, s);
   }
-  return out + "\"";
 }
 
 }  // namespace cli

@@ -26,4 +26,11 @@ std::string IsoDateExt(int64_t ticks);
 std::string Sha256Hex(std::string_view data);
 std::string Hex(const std::string& bytes);
 
+// The same, appended to `out`: a dump formats every value of every row, so
+// it builds its lines in place.
+void AppendJsonString(std::string& out, std::string_view s);
+void AppendJsonValue(std::string& out, const jet::Column& c, const jet::Value& v);
+void AppendCsvField(std::string& out, const jet::Column& c, const jet::Value& v);
+void AppendIsoDate(std::string& out, double access_date);
+
 }  // namespace cli

@@ -427,7 +427,14 @@ bool TableScan::LoadSlot() {
   if (entry & 0x8000) return false;  // deleted, or the moved copy of another slot
   id_ = RowId{page_->number, static_cast<uint8_t>(slot_)};
   Bytes bytes;
-  if (!ResolveRow(*db_, *table_, id_, data_page_, bytes, data_id_)) return false;
+  if (!(entry & 0x4000)) {
+    // Most rows are where their slot is, on the page in hand.
+    data_page_ = page_;
+    data_id_ = id_;
+    bytes = RowBytes(pb, L, static_cast<uint16_t>(slot_), db_->pager().page_size());
+  } else if (!ResolveRow(*db_, *table_, id_, data_page_, bytes, data_id_)) {
+    return false;
+  }
   if (bytes.empty()) return false;
   row_.Load(bytes);
   return true;

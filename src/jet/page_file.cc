@@ -35,6 +35,9 @@ PageFile::PageFile(const std::string& path, bool writable) : writable_(writable)
     if (e == ENOENT || e == ENOTDIR) {
       throw Error(errnum::kGeneric, "Could not find file '" + path + "'.");
     }
+    if (e == EISDIR) {  // opening a folder for writing fails before fstat could tell
+      throw Error(errnum::kGeneric, "'" + path + "' is a folder, not a database file.");
+    }
     if ((e == EACCES || e == EROFS) && writable) {
       throw Error(errnum::kReadOnly,
                   "The database file '" + path + "' is read-only; it cannot be changed.");

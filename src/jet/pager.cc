@@ -102,16 +102,33 @@ PagePtr Pager::Get(uint32_t number) {
   if (number >= page_count_) {
     ThrowDamaged("a page pointer (" + std::to_string(number) + ") points past the end of the file");
   }
-  auto p = std::make_shared<Page>();
-  p->number = number;
-  p->data.resize(page_size_);
-  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_, p->data);
-  if (got != page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
-  if (number != 0 && codec_) codec_->Decode(number, p->data);
-  lru_.push_front(number);
-  clean_[number] = Entry{p, lru_.begin()};
+  // A miss right after the previous one (a table scan) reads the pages after
+  // it as well, up to the first one already held: one system call for many.
+  uint32_t batch = 1;
+  if (number == last_miss_ + 1) {
+    while (batch < kReadAhead && number + batch < page_count_ && !clean_.count(number + batch) &&
+           !dirty_.count(number + batch)) {
+      ++batch;
+    }
+  }
+  read_buffer_.resize(static_cast<size_t>(batch) * page_size_);
+  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_, read_buffer_);
+  if (got < page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
+  batch = std::min<uint32_t>(batch, static_cast<uint32_t>(got / page_size_));
+  last_miss_ = number + batch - 1;
+  PagePtr wanted;
+  for (uint32_t k = batch; k-- > 0;) {  // the wanted page last, as the most recent
+    auto p = std::make_shared<Page>();
+    p->number = number + k;
+    auto from = read_buffer_.begin() + static_cast<size_t>(k) * page_size_;
+    p->data.assign(from, from + page_size_);
+    if (p->number != 0 && codec_) codec_->Decode(p->number, p->data);
+    lru_.push_front(p->number);
+    clean_[p->number] = Entry{p, lru_.begin()};
+    if (k == 0) wanted = p;
+  }
   EvictIfNeeded();
-  return p;
+  return wanted;
 }
 
 void Pager::EvictIfNeeded() {

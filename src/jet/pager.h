@@ -78,6 +78,9 @@ class Pager {
   std::unique_ptr<PageCodec> codec_;
 
   size_t capacity_ = 512;
+  static constexpr uint32_t kReadAhead = 16;
+  uint32_t last_miss_ = 0xFFFFFFF0;  // the last page read from the file
+  std::vector<uint8_t> read_buffer_;
   std::list<uint32_t> lru_;
   struct Entry {
     PagePtr page;

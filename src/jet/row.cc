@@ -16,7 +16,11 @@ std::string ReadLongValue(Pager& pager, const Layout& L, Bytes f) {
     if (len > f.size() - 12) ThrowDamaged("an inline long value is longer than its field");
     return std::string(reinterpret_cast<const char*>(f.data()) + 12, len);
   }
-  if (len > 1024u * 1024 * 1024) ThrowDamaged("a long value has an impossible length");
+  // Nothing stored in the file can be longer than the file; checked before
+  // the length sizes a buffer.
+  if (len > uint64_t{pager.page_count()} * pager.page_size()) {
+    ThrowDamaged("a long value is longer than the file");
+  }
   RowId at = RowId::Unpack(U32(f, 4));
   std::string out;
   if (kind & 0x40) {

@@ -2,11 +2,14 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace jet {
 
@@ -28,6 +31,34 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+}
+
+// Room for decoding: the largest size the result can have, reused by the
+// thread so that neither an allocation nor zero-filling is paid per value.
+char* Scratch(size_t size) {
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < size) buffer.resize(std::max(size, buffer.size() * 2));
+  return buffer.data();
+}
+
+// Writes one code point at p (room for 4 bytes); returns the end.
+inline char* PutUtf8(char* p, uint32_t cp) {
+  if (cp < 0x80) {
+    *p++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *p++ = static_cast<char>(0xC0 | (cp >> 6));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *p++ = static_cast<char>(0xE0 | (cp >> 12));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xF0 | (cp >> 18));
+    *p++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return p;
 }
 
 // Walks UTF-16 code units, pairing surrogates.
@@ -76,12 +107,37 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
 }  // namespace
 
 std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
-  std::string out;
-  out.reserve(b.size() / 2);
-  Utf16Walk(
-      b.size() / 2, [&](size_t i) { return static_cast<uint32_t>(b[2 * i] | (b[2 * i + 1] << 8)); },
-      out);
-  return out;
+  // Written through a pointer into a buffer of the largest possible size (3
+  // bytes a unit): text decoding was most of the time of a table scan.
+  const size_t n = b.size() / 2;
+  char* const start = Scratch(n * 3);
+  char* p = start;
+  for (size_t i = 0; i < n; ++i) {
+    // Four ASCII units at a time.
+    while (i + 4 <= n) {
+      uint64_t w;
+      std::memcpy(&w, b.data() + 2 * i, 8);
+      if (w & 0xFF80FF80FF80FF80ull) break;
+      for (int k = 0; k < 4; ++k) *p++ = static_cast<char>(w >> (16 * k));
+      i += 4;
+    }
+    if (i == n) break;
+    uint32_t c = b[2 * i] | (b[2 * i + 1] << 8);
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
+      uint32_t d = b[2 * i + 2] | (b[2 * i + 3] << 8);
+      if (d >= 0xDC00 && d <= 0xDFFF) {
+        p = PutUtf8(p, 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    p = PutUtf8(p, (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
+  }
+  return std::string(start, p);
 }
 
 std::string Utf16ToUtf8(std::u16string_view s) {
@@ -114,39 +170,56 @@ size_t Utf8Length(std::string_view s) {
 }
 
 std::string DecodeUcs2Text(std::span<const uint8_t> b) {
-  if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
-    // Compressed: single bytes, with 0x00 switching to and from UTF-16 runs.
-    std::string out;
-    out.reserve(b.size());
-    bool compressed = true;
-    std::u16string run;
-    size_t i = 2;
-    while (i < b.size()) {
-      if (compressed) {
-        if (b[i] == 0) {
-          compressed = false;
-          ++i;
-          continue;
-        }
-        AppendUtf8(out, b[i]);
-        ++i;
+  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return Utf16LeToUtf8(b);
+  // Compressed: single bytes (Latin-1), with 0x00 switching to and from runs
+  // of UTF-16 units. A byte gives at most 2 bytes of UTF-8, a unit at most 3.
+  const size_t n = b.size();
+  char* const start = Scratch(2 * n);
+  char* p = start;
+  bool compressed = true;
+  size_t i = 2;
+  while (i < n) {
+    if (compressed) {
+      // Eight ASCII bytes at a time (none of them 0x00 or above 0x7F).
+      while (i + 8 <= n) {
+        uint64_t w;
+        std::memcpy(&w, b.data() + i, 8);
+        if (((w - 0x0101010101010101ull) | w) & 0x8080808080808080ull) break;
+        std::memcpy(p, &w, 8);
+        p += 8;
+        i += 8;
+      }
+      if (i == n) break;
+      uint8_t c = b[i++];
+      if (c == 0) {
+        compressed = false;
+      } else if (c < 0x80) {
+        *p++ = static_cast<char>(c);
       } else {
-        if (b[i] == 0) {  // only the first byte of a pair is tested for the toggle
-          out += Utf16ToUtf8(run);
-          run.clear();
-          compressed = true;
-          ++i;
-          continue;
-        }
-        if (i + 1 >= b.size()) break;
-        run.push_back(static_cast<char16_t>(b[i] | (b[i + 1] << 8)));
+        p = PutUtf8(p, c);
+      }
+      continue;
+    }
+    if (b[i] == 0) {  // only the first byte of a unit is tested for the switch
+      compressed = true;
+      ++i;
+      continue;
+    }
+    if (i + 1 >= n) break;
+    uint32_t c = b[i] | (b[i + 1] << 8);
+    i += 2;
+    // Surrogates pair up only inside one run.
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && b[i] != 0) {
+      uint32_t d = b[i] | (b[i + 1] << 8);
+      if (d >= 0xDC00 && d <= 0xDFFF) {
+        p = PutUtf8(p, 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00));
         i += 2;
+        continue;
       }
     }
-    out += Utf16ToUtf8(run);
-    return out;
+    p = PutUtf8(p, (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
   }
-  return Utf16LeToUtf8(b);
+  return std::string(start, p);
 }
 
 std::string EncodeUcs2Text(std::string_view utf8, bool may_compress) {

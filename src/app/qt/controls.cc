@@ -1,0 +1,149 @@
+#include "app/qt/controls.h"
+
+#include <QFont>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <cmath>
+#include <stdexcept>
+
+#include "app/qt/row_source_model.h"
+
+namespace ui {
+
+int Px(int twips) { return static_cast<int>(std::lround(twips / static_cast<double>(kTwipsPerPixel))); }
+
+void PlaceTwips(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+QFont ArialBold(double points) {
+  QFont font(QStringLiteral("Arial"));
+  font.setPointSizeF(points);
+  font.setBold(true);
+  return font;
+}
+
+// ---------------------------------------------------------------------------
+
+ListView::ListView(QWidget* parent) : QTreeWidget(parent) {
+  setColumnCount(1);
+  setHeaderLabels({QString()});
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSortingEnabled(false);
+  setAllColumnsShowFocus(true);
+  header()->setStretchLastSection(false);
+  // Names longer than the column are read by dragging the header's divider.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
+QTreeWidgetItem* ListView::ItemAt1(int index_1based) const {
+  if (index_1based < 1 || index_1based > topLevelItemCount()) {
+    throw std::out_of_range("Index out of bounds");
+  }
+  return topLevelItem(index_1based - 1);
+}
+
+void ListView::Clear() { clear(); }
+
+void ListView::Add(const std::string& text) {
+  auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  addTopLevelItem(item);  // the list owns the item
+}
+
+int ListView::Count() const { return topLevelItemCount(); }
+
+std::string ListView::ItemText(int index_1based) const {
+  return ItemAt1(index_1based)->text(0).toStdString();
+}
+
+void ListView::Remove(int index_1based) {
+  QTreeWidgetItem* item = ItemAt1(index_1based);
+  bool was_selected = item->isSelected();
+  delete takeTopLevelItem(index_1based - 1);  // taken items are ours to delete
+  clearSelection();
+  if (was_selected && Count() > 0) Select(std::min(index_1based, Count()));
+}
+
+int ListView::SelectedIndex() const {
+  const QList<QTreeWidgetItem*> selected = selectedItems();
+  if (selected.isEmpty()) return 0;
+  return indexOfTopLevelItem(selected.front()) + 1;
+}
+
+void ListView::Select(int index_1based) {
+  QTreeWidgetItem* item = ItemAt1(index_1based);
+  clearSelection();
+  setCurrentItem(item);
+  item->setSelected(true);
+  scrollToItem(item);
+}
+
+void ListView::AddColumnHeader(const std::string& text) {
+  setHeaderLabels({QString::fromStdString(text)});
+  column_headers_ = 1;
+}
+
+std::string ListView::ColumnHeaderText() const { return headerItem()->text(0).toStdString(); }
+
+void ListView::SetColumnWidthTwips(int twips) { setColumnWidth(0, Px(twips)); }
+
+void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeWidget::mouseDoubleClickEvent(event);
+  emit DoubleClicked();
+}
+
+// ---------------------------------------------------------------------------
+
+PushButton::PushButton(const std::string& caption, QWidget* parent)
+    : QPushButton(QString::fromStdString(caption), parent) {
+  setAutoDefault(false);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+std::string PushButton::Caption() const { return text().toStdString(); }
+
+void PushButton::SetCaption(const std::string& caption) {
+  setText(QString::fromStdString(caption));
+}
+
+// ---------------------------------------------------------------------------
+
+ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
+  setRange(0, 100);
+  setValue(0);
+  setTextVisible(true);
+  setAlignment(Qt::AlignCenter);
+}
+
+void ProgressBar::SetText(const std::string& text) {
+  text_ = text;
+  // The format string expands %p, %v and %m; a literal percent sign is doubled.
+  setFormat(QString::fromStdString(text).replace(QLatin1Char('%'), QLatin1String("%%")));
+}
+
+// ---------------------------------------------------------------------------
+
+DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new RowSourceModel(this)) {
+  setModel(model_);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 2);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setFixedWidth(14);
+}
+
+DataGrid::~DataGrid() = default;
+
+void DataGrid::SetDataSource(std::shared_ptr<db::RowSource> source) {
+  model_->SetSource(std::move(source));
+}
+
+const std::shared_ptr<db::RowSource>& DataGrid::DataSource() const { return model_->source(); }
+
+}  // namespace ui

@@ -256,7 +256,9 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // Read back by independent readers.
 
-std::string Run(const std::string& command) { return std::to_string(std::system(command.c_str())); }
+std::string Shell(const std::string& command) {
+  return std::to_string(std::system(command.c_str()));
+}
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
@@ -284,10 +286,10 @@ TEST_P(IndependentReaderTest, MdbReaderSeesTheSameTable) {
   }
   const std::string theirs = (scratch_.path() / "mdb-reader.json").string();
   const std::string ours = (scratch_.path() / "tessaly.json").string();
-  ASSERT_EQ(Run("node " + Quote(oracle + "/dump.mjs") + " " + Quote(path_) + " People > " +
-                Quote(theirs) + " 2>/dev/null"),
+  ASSERT_EQ(Shell("node " + Quote(oracle + "/dump.mjs") + " " + Quote(path_) + " People > " +
+                  Quote(theirs) + " 2>/dev/null"),
             "0");
-  ASSERT_EQ(Run(std::string(TESSALY_CLI) + " dump " + Quote(path_) + " People > " + Quote(ours)),
+  ASSERT_EQ(Shell(std::string(TESSALY_CLI) + " dump " + Quote(path_) + " People > " + Quote(ours)),
             "0");
   const std::string json = testing_support::ReadFile(theirs);
   EXPECT_NE(json.find("{\"name\":\"Result_Column\",\"type\":\"memo\"}"), std::string::npos);
@@ -335,7 +337,7 @@ TEST_P(IndependentReaderTest, MdbExportSeesEveryRecordsOwnValuesMerged) {
     GTEST_SKIP() << "mdbtools is not installed";
   }
   const std::string csv = (scratch_.path() / "people.csv").string();
-  ASSERT_EQ(Run("mdb-export -0 '\\N' " + Quote(path_) + " People > " + Quote(csv)), "0");
+  ASSERT_EQ(Shell("mdb-export -0 '\\N' " + Quote(path_) + " People > " + Quote(csv)), "0");
   std::vector<Strings> rows = ParseCsv(testing_support::ReadFile(csv));
   ASSERT_FALSE(rows.empty());
   const Strings& header = rows[0];

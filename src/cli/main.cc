@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/merge_command.h"
 #include "cli/output.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -185,8 +186,8 @@ int Dump(const Args& a) {
   std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
   for (size_t i = 0; i < t->columns.size(); ++i) {
     if (i) head += ",";
-    head += "{\"name\":" + cli::JsonString(t->columns[i].name) + ",\"type\":" +
-            cli::JsonString(jet::TypeName(t->columns[i].type)) + "}";
+    head += "{\"name\":" + cli::JsonString(t->columns[i].name) +
+            ",\"type\":" + cli::JsonString(jet::TypeName(t->columns[i].type)) + "}";
   }
   head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
   out.Write(head);
@@ -201,6 +202,7 @@ int Dump(const Args& a) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(kUsage, stderr);
+    std::fputs(cli::kMergeUsage, stderr);
     return 2;
   }
   std::string cmd = argv[1];
@@ -209,13 +211,15 @@ int main(int argc, char** argv) {
     if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
+    if (cmd == "merge") return cli::MergeCommand(argc, argv);
     if (cmd == "--help" || cmd == "help") {
       std::fputs(kUsage, stdout);
+      std::fputs(cli::kMergeUsage, stdout);
       return 0;
     }
     throw UsageError("unknown command " + cmd);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "tessaly: %s\n%s", e.what(), kUsage);
+    std::fprintf(stderr, "tessaly: %s\n%s%s", e.what(), kUsage, cli::kMergeUsage);
     return 2;
   } catch (const jet::Error& e) {
     std::fflush(stdout);

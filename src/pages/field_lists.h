@@ -16,7 +16,6 @@ void RemoveListedItems(db::ListViewLike& thin, const db::ListViewLike& drop,
 
 // Each value once, at the place of its last occurrence: {3, 1, 3, 2} gives
 // {1, 3, 2}. `yield` runs before each comparison.
-std::vector<int> DistinctValues(const std::vector<int>& values,
-                                const std::function<void()>& yield);
+std::vector<int> DistinctValues(const std::vector<int>& values, const std::function<void()>& yield);
 
 }  // namespace pages

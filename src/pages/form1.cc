@@ -36,42 +36,51 @@ class WizardAsker : public db::MessageAsker {
 
 Form1::Form1(ui::Wizard& wizard) : Page(wizard, "Form1", 8040, 2580) {
   frame1_ = new QGroupBox(QStringLiteral("Access Database"), this);
+  frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 120, 7800, 1335);
   frame1_->setFont(ui::ArialBold(kTextPoints));
 
   label5_ = new QLabel(QStringLiteral("MDB or ACCDB File:"), frame1_);
+  label5_->setObjectName(QStringLiteral("Label5"));
   label5_->setFont(ui::ArialBold(kTextPoints));
   label5_->move(ui::Px(240), ui::Px(345));
   label5_->adjustSize();
 
   text1_ = new QLineEdit(frame1_);
+  text1_->setObjectName(QStringLiteral("Text1"));
   ui::PlaceTwips(text1_, 2280, 300, 4695, 345);
   text1_->setFont(ui::ArialBold(kTextPoints));
 
   push_button5_ = new ui::PushButton("...", frame1_);
+  push_button5_->setObjectName(QStringLiteral("PushButton5"));
   ui::PlaceTwips(push_button5_, 7080, 300, 450, 345);
   push_button5_->setFont(ui::ArialBold(kButtonPoints));
 
   lbl_password_ = new QLabel(QStringLiteral("Password (if required):"), frame1_);
+  lbl_password_->setObjectName(QStringLiteral("lblPassword"));
   lbl_password_->setFont(ui::ArialBold(kTextPoints));
   lbl_password_->move(ui::Px(240), ui::Px(840));
   lbl_password_->adjustSize();
 
   text2_ = new QLineEdit(frame1_);
+  text2_->setObjectName(QStringLiteral("Text2"));
   ui::PlaceTwips(text2_, 2280, 800, 5265, 345);
   text2_->setFont(ui::ArialBold(kTextPoints));
   text2_->setEchoMode(QLineEdit::Password);
   text2_->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 
   push_button1_ = new ui::PushButton("Load Sample/Example Database", this);
+  push_button1_->setObjectName(QStringLiteral("PushButton1"));
   ui::PlaceTwips(push_button1_, 120, 1560, 3840, 405);
   push_button1_->setFont(ui::ArialBold(kButtonPoints));
 
   push_button2_ = new ui::PushButton("Help", this);
+  push_button2_->setObjectName(QStringLiteral("PushButton2"));
   ui::PlaceTwips(push_button2_, 4080, 1560, 3840, 405);
   push_button2_->setFont(ui::ArialBold(kButtonPoints));
 
   push_button3_ = new ui::PushButton("Next >", this);
+  push_button3_->setObjectName(QStringLiteral("PushButton3"));
   ui::PlaceTwips(push_button3_, 120, 2085, 7800, 405);
   push_button3_->setFont(ui::ArialBold(kButtonPoints));
 
@@ -82,8 +91,9 @@ Form1::Form1(ui::Wizard& wizard) : Page(wizard, "Form1", 8040, 2580) {
   setTabOrder(push_button1_, push_button2_);
   text1_->setFocus();
 
-  for (QWidget* button : {static_cast<QWidget*>(push_button1_), static_cast<QWidget*>(push_button2_),
-                          static_cast<QWidget*>(push_button3_), static_cast<QWidget*>(push_button5_)}) {
+  for (QWidget* button :
+       {static_cast<QWidget*>(push_button1_), static_cast<QWidget*>(push_button2_),
+        static_cast<QWidget*>(push_button3_), static_cast<QWidget*>(push_button5_)}) {
     SetPointerOnHover(button, ui::kPointerCustom);
   }
   for (QWidget* other : {static_cast<QWidget*>(text1_), static_cast<QWidget*>(text2_),
@@ -105,7 +115,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::FocusIn && (watched == text1_ || watched == text2_)) {
     // After the click that gave the focus has placed the caret.
     QLineEdit* box = static_cast<QLineEdit*>(watched);
-    QTimer::singleShot(0, box, [this, box] { box == text1_ ? Text1_GotFocus() : Text2_GotFocus(); });
+    QTimer::singleShot(0, box,
+                       [this, box] { box == text1_ ? Text1_GotFocus() : Text2_GotFocus(); });
   }
   return Page::eventFilter(watched, event);
 }
@@ -138,7 +149,8 @@ void Form1::Form_Load() {
     AssignText(text2_, w.settings().Get(app::kVendorName, app::kProductName, kPasswordKey, ""));
   });
   WizardAsker asker(w);
-  if (!h.Value(136, [&] { return db::ProviderAvailable(asker); }, false)) {
+  if (!h.Value(
+          136, [&] { return db::ProviderAvailable(asker); }, false)) {
     w.EndProgram();
     return;
   }
@@ -151,9 +163,8 @@ void Form1::PushButton3_Click() {
   ui::Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton3_Click");
   std::optional<std::vector<std::string>> catalogue;
-  h.Step(100, [&] {
-    catalogue = db::ListTables(text1_->text().toStdString(), w.ConnectionString());
-  });
+  h.Step(100,
+         [&] { catalogue = db::ListTables(text1_->text().toStdString(), w.ConnectionString()); });
   if (h.Test(102, [&] { return !catalogue.has_value(); })) {
     h.Step(104, [&] { catalogue.reset(); });
     return;

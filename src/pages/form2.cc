@@ -21,19 +21,23 @@ constexpr double kButtonPoints = 11.25;
 
 Form2::Form2(ui::Wizard& wizard) : Page(wizard, "Form2", 8040, 3135) {
   list_view1_ = new ui::ListView(this);
+  list_view1_->setObjectName(QStringLiteral("ListView1"));
   ui::PlaceTwips(list_view1_, 120, 120, 7800, 1905);
   list_view1_->setFont(ui::ArialBold(kTextPoints));
   list_view1_->setToolTip(QString::fromLatin1(kListTip));
 
   push_button2_ = new ui::PushButton("< Back", this);
+  push_button2_->setObjectName(QStringLiteral("PushButton2"));
   ui::PlaceTwips(push_button2_, 120, 2100, 3840, 405);
   push_button2_->setFont(ui::ArialBold(kButtonPoints));
 
   push_button3_ = new ui::PushButton("Next >", this);
+  push_button3_->setObjectName(QStringLiteral("PushButton3"));
   ui::PlaceTwips(push_button3_, 4080, 2100, 3840, 405);
   push_button3_->setFont(ui::ArialBold(kButtonPoints));
 
   progress_bar1_ = new ui::ProgressBar(this);
+  progress_bar1_->setObjectName(QStringLiteral("ProgressBar1"));
   ui::PlaceTwips(progress_bar1_, 120, 2610, 7800, 405);
   progress_bar1_->setFont(ui::ArialBold(kTextPoints));
   progress_bar1_->setRange(0, 100);

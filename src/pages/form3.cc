@@ -25,32 +25,38 @@ constexpr char kSelectFieldFirst[] = "Please select a field first.";
 
 Form3::Form3(ui::Wizard& wizard) : Page(wizard, "Form3", 8040, 6225) {
   frame1_ = new QGroupBox(QStringLiteral("Preview"), this);
+  frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 90, 7800, 3045);
   frame1_->setFont(ui::ArialBold(kTextPoints));
 
   data_grid1_ = new ui::DataGrid(frame1_);
+  data_grid1_->setObjectName(QStringLiteral("DataGrid1"));
   ui::PlaceTwips(data_grid1_, 240, 300, 7320, 2535);
   data_grid1_->setFont(ui::ArialBold(kTextPoints));
 
   frame2_ = new QGroupBox(QStringLiteral("Which fields would you like to merge?"), this);
+  frame2_->setObjectName(QStringLiteral("Frame2"));
   ui::PlaceTwips(frame2_, 120, 3180, 7800, 2415);
   frame2_->setFont(ui::ArialBold(kTextPoints));
 
   list_view1_ = new ui::ListView(frame2_);
+  list_view1_->setObjectName(QStringLiteral("ListView1"));
   ui::PlaceTwips(list_view1_, 240, 330, 3315, 1875);
 
-  auto make_button = [this](const char* caption, int top) {
+  auto make_button = [this](const char* name, const char* caption, int top) {
     auto* button = new ui::PushButton(caption, frame2_);
+    button->setObjectName(QString::fromLatin1(name));
     ui::PlaceTwips(button, 3690, top, 420, 405);
     button->setFont(ui::ArialBold(kButtonPoints));
     return button;
   };
-  push_button5_ = make_button(">", 330);
-  push_button6_ = make_button(">>", 810);
-  push_button7_ = make_button("<", 1290);
-  push_button8_ = make_button("<<", 1770);
+  push_button5_ = make_button("PushButton5", ">", 330);
+  push_button6_ = make_button("PushButton6", ">>", 810);
+  push_button7_ = make_button("PushButton7", "<", 1290);
+  push_button8_ = make_button("PushButton8", "<<", 1770);
 
   list_view2_ = new ui::ListView(frame2_);
+  list_view2_->setObjectName(QStringLiteral("ListView2"));
   ui::PlaceTwips(list_view2_, 4200, 330, 3315, 1875);
 
   for (ui::ListView* list : {list_view1_, list_view2_}) {
@@ -59,15 +65,17 @@ Form3::Form3(ui::Wizard& wizard) : Page(wizard, "Form3", 8040, 6225) {
   }
 
   push_button2_ = new ui::PushButton("< Back", this);
+  push_button2_->setObjectName(QStringLiteral("PushButton2"));
   ui::PlaceTwips(push_button2_, 120, 5700, 3840, 405);
   push_button2_->setFont(ui::ArialBold(kButtonPoints));
 
   push_button3_ = new ui::PushButton("Next >", this);
+  push_button3_->setObjectName(QStringLiteral("PushButton3"));
   ui::PlaceTwips(push_button3_, 4080, 5700, 3840, 405);
   push_button3_->setFont(ui::ArialBold(kButtonPoints));
 
-  for (ui::PushButton* button : {push_button2_, push_button3_, push_button5_, push_button6_,
-                                 push_button7_, push_button8_}) {
+  for (ui::PushButton* button :
+       {push_button2_, push_button3_, push_button5_, push_button6_, push_button7_, push_button8_}) {
     SetPointerOnHover(button, ui::kPointerCustom);
   }
   for (QWidget* other : {static_cast<QWidget*>(list_view1_), static_cast<QWidget*>(list_view2_),
@@ -141,11 +149,11 @@ void Form3::MoveAll(const char* handler, ui::ListView* from, ui::ListView* to, b
     return;
   }
   // Positions are counted in 16 bits, as everywhere on the pages.
-  const int16_t count = h.Value(102, [&] { return static_cast<int16_t>(from->Count()); },
-                                int16_t{0});
+  const int16_t count = h.Value(
+      102, [&] { return static_cast<int16_t>(from->Count()); }, int16_t{0});
   for (int i = 1; i <= count; ++i) h.Step(104, [&] { to->Add(from->ItemText(i)); });
-  const int16_t last = h.Value(108, [&] { return static_cast<int16_t>(from->Count()); },
-                               int16_t{0});
+  const int16_t last = h.Value(
+      108, [&] { return static_cast<int16_t>(from->Count()); }, int16_t{0});
   for (int i = last; i >= 1; --i) h.Step(110, [&] { from->Remove(i); });
   RefreshFlags(h, 114, 120);
 }
@@ -166,8 +174,8 @@ void Form3::PushButton5_Click() {
 }
 
 void Form3::PushButton7_Click() {
-  MoveSelected("PushButton7_Click", list_view2_, list_view1_,
-               wizard().globals().merge_fields_empty, kAddFieldsFirst);
+  MoveSelected("PushButton7_Click", list_view2_, list_view1_, wizard().globals().merge_fields_empty,
+               kAddFieldsFirst);
 }
 
 void Form3::PushButton6_Click() {
@@ -193,13 +201,14 @@ void Form3::PushButton3_Click() {
     return;
   }
   h.Step(108, [&] { g.merge_field_list.clear(); });
-  const int16_t count = h.Value(110, [&] { return static_cast<int16_t>(list_view2_->Count()); },
-                                int16_t{0});
+  const int16_t count = h.Value(
+      110, [&] { return static_cast<int16_t>(list_view2_->Count()); }, int16_t{0});
   for (int i = 1; i <= count; ++i) {
     h.Step(112, [&] { g.merge_field_list += "`" + list_view2_->ItemText(i) + "`, "; });
   }
   h.Step(116, [&] {
-    if (g.merge_field_list.size() < 2) throw std::invalid_argument("Invalid procedure call or argument");
+    if (g.merge_field_list.size() < 2)
+      throw std::invalid_argument("Invalid procedure call or argument");
     g.merge_field_list.resize(g.merge_field_list.size() - 2);
   });
   h.Step(118, [&] { w.ShowPage(w.form4()); });

@@ -44,8 +44,8 @@ class Form3 : public ui::Page {
 
  private:
   // ">" and "<": one selected entry to the end of the other list.
-  void MoveSelected(const char* handler, ui::ListView* from, ui::ListView* to,
-                    bool source_empty, const char* empty_message);
+  void MoveSelected(const char* handler, ui::ListView* from, ui::ListView* to, bool source_empty,
+                    const char* empty_message);
   // ">>" and "<<": every entry, in order, to the end of the other list.
   void MoveAll(const char* handler, ui::ListView* from, ui::ListView* to, bool source_empty,
                const char* empty_message);

@@ -6,9 +6,15 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <memory>
 
 #include "app/qt/controls.h"
 #include "app/qt/page.h"
+
+namespace merge {
+class MergePage;
+class MergeRun;
+}  // namespace merge
 
 namespace pages {
 
@@ -19,6 +25,7 @@ class Form4 : public ui::Page {
 
  public:
   explicit Form4(ui::Wizard& wizard);
+  ~Form4() override;
 
   void Form_Load();
   void PushButton1_Click();  // "?" beside the name
@@ -27,6 +34,9 @@ class Form4 : public ui::Page {
   void PushButton4_Click();  // "Start Merging" / "Exit"
 
   bool merge_done() const { return merge_done_; }
+  // The page's window state as the merge run sees it: 1 minimised, 0 normal.
+  int WindowState() const;
+  void SetWindowState(int state);
 
   QGroupBox* Frame1() const { return frame1_; }
   QLineEdit* Text1() const { return text1_; }
@@ -41,7 +51,14 @@ class Form4 : public ui::Page {
   ui::DataGrid* DataGrid1() const { return data_grid1_; }
 
  private:
+  class RunPage;
+  friend class RunPage;
+
   bool merge_done_ = false;
+  // What the run sees of this page, and the run itself; the run keeps the
+  // connection the results grid reads through.
+  std::unique_ptr<merge::MergePage> run_page_;
+  std::unique_ptr<merge::MergeRun> run_;
 
   QGroupBox* frame1_;
   QLineEdit* text1_;

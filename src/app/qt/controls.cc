@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <cmath>
 #include <stdexcept>
 
@@ -10,7 +11,9 @@
 
 namespace ui {
 
-int Px(int twips) { return static_cast<int>(std::lround(twips / static_cast<double>(kTwipsPerPixel))); }
+int Px(int twips) {
+  return static_cast<int>(std::lround(twips / static_cast<double>(kTwipsPerPixel)));
+}
 
 void PlaceTwips(QWidget* widget, int left, int top, int width, int height) {
   widget->setGeometry(Px(left), Px(top), Px(width), Px(height));
@@ -65,8 +68,9 @@ void ListView::Remove(int index_1based) {
   QTreeWidgetItem* item = ItemAt1(index_1based);
   bool was_selected = item->isSelected();
   delete takeTopLevelItem(index_1based - 1);  // taken items are ours to delete
+  if (!was_selected) return;
   clearSelection();
-  if (was_selected && Count() > 0) Select(std::min(index_1based, Count()));
+  if (Count() > 0) Select(std::min(index_1based, Count()));
 }
 
 int ListView::SelectedIndex() const {
@@ -122,8 +126,12 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
 
 void ProgressBar::SetText(const std::string& text) {
   text_ = text;
-  // The format string expands %p, %v and %m; a literal percent sign is doubled.
-  setFormat(QString::fromStdString(text).replace(QLatin1Char('%'), QLatin1String("%%")));
+  // The bar's format expands %p, %v and %m and has no escape for them; an
+  // invisible zero-width space keeps such a pair as it is ("Sales%map").
+  QString format = QString::fromStdString(text);
+  static const QRegularExpression kPlaceholder(QStringLiteral("%(?=[pvm])"));
+  format.replace(kPlaceholder, QStringLiteral("%") + QChar(0x200B));
+  setFormat(format);
 }
 
 // ---------------------------------------------------------------------------

@@ -74,8 +74,7 @@ void Paint(QWidget& widget, const QColor& colour) {
 
 }  // namespace
 
-Page::Page(Wizard& wizard, std::string window_name, int client_width_twips,
-           int client_height_twips)
+Page::Page(Wizard& wizard, std::string window_name, int client_width_twips, int client_height_twips)
     : QWidget(nullptr), wizard_(wizard), window_name_(std::move(window_name)) {
   setObjectName(QString::fromStdString(window_name_));
   setFixedSize(Px(client_width_twips), Px(client_height_twips));

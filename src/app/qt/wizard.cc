@@ -14,7 +14,8 @@
 namespace ui {
 
 Wizard::Wizard(Services services)
-    : services_(std::move(services)), application_title_(app::ApplicationTitle(app::kProductName)) {}
+    : services_(std::move(services)),
+      application_title_(app::ApplicationTitle(app::kProductName)) {}
 
 Wizard::~Wizard() {
   // Last page first: the merge page's grid may hold the merge's database.
@@ -68,7 +69,6 @@ int Wizard::Message(const std::string& text, int style) {
 void Wizard::ShowPage(Page& page) {
   if (front_ != nullptr && front_ != &page && front_->isVisible()) page.move(front_->pos());
   page.show();
-  page.raise();
   page.activateWindow();
   front_ = &page;
 }
@@ -91,8 +91,8 @@ void Wizard::RunEvent(const std::function<void()>& handler) {
 void Wizard::EndProgram() {
   if (ended_) return;
   ended_ = true;
-  for (Page* page : std::initializer_list<Page*>{form1_.get(), form2_.get(), form3_.get(),
-                                                 form4_.get()}) {
+  for (Page* page :
+       std::initializer_list<Page*>{form1_.get(), form2_.get(), form3_.get(), form4_.get()}) {
     if (page != nullptr) page->hide();
   }
   if (services_.end_program) services_.end_program();

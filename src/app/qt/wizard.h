@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/message_sink.h"
-#include "app/settings_store.h"
 #include "app/qt/desktop.h"
+#include "app/settings_store.h"
 #include "pages/globals.h"
 
 namespace pages {

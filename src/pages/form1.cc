@@ -150,7 +150,7 @@ void Form1::Form_Load() {
   });
   WizardAsker asker(w);
   if (!h.Value(
-          136, [&] { return db::ProviderAvailable(asker); }, false)) {
+          136, [&] { return db::ProviderAvailable(asker, app::kSupportAddress); }, false)) {
     w.EndProgram();
     return;
   }

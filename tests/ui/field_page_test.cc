@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 
 #include "app/qt/controls.h"
+#include "app/qt/page.h"
 #include "pages/field_lists.h"
 #include "pages/form2.h"
 #include "pages/form3.h"
@@ -58,15 +59,10 @@ class FieldPageTest : public WizardTest {
   pages::Form3& Open() {
     Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
     EXPECT_TRUE(wizard().Start());
+    SelectNamed(wizard().form2().ListView1(), "People");
     wizard().form2().PushButton3()->click();
     EXPECT_TRUE(messages_.shown().empty());
     return wizard().form3();
-  }
-  void SelectNamed(ui::ListView* list, const std::string& name) {
-    for (int i = 1; i <= list->Count(); ++i) {
-      if (list->ItemText(i) == name) return list->Select(i);
-    }
-    FAIL() << name << " is not in the list";
   }
   Names AllFields() { return Items(*wizard().form3().ListView1()); }
   Names ToMerge() { return Items(*wizard().form3().ListView2()); }
@@ -211,6 +207,23 @@ TEST_F(FieldPageTest, NextHandsOnTheChosenNamesInOrder) {
   form3.PushButton3()->click();
   EXPECT_EQ(wizard().globals().merge_field_list, "`ID`");
   EXPECT_TRUE(messages_.shown().empty());
+}
+
+TEST_F(FieldPageTest, PointerIsTheHandOverButtonsAndTheArrowOverListsGridAndFrames) {
+  InstallHandCursor();
+  pages::Form3& form3 = Open();
+  ASSERT_TRUE(form3.HasCustomPointer());
+  MoveMouseOver(form3.PushButton6());  // inside a frame
+  EXPECT_EQ(form3.MousePointer(), ui::kPointerCustom);
+  MoveMouseOver(form3.DataGrid1());
+  EXPECT_EQ(form3.MousePointer(), ui::kPointerDefault);
+  MoveMouseOver(form3.PushButton3());
+  EXPECT_EQ(form3.MousePointer(), ui::kPointerCustom);
+  MoveMouseOver(form3.ListView2());
+  EXPECT_EQ(form3.MousePointer(), ui::kPointerDefault);
+  MoveMouseOver(form3.PushButton5());
+  MoveMouseOver(form3.Frame2(), QPoint(3, 100));  // the frame between its controls
+  EXPECT_EQ(form3.MousePointer(), ui::kPointerDefault);
 }
 
 TEST_F(FieldPageTest, BackShowsTheTablePageAndKeepsEverything) {

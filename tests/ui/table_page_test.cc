@@ -22,12 +22,11 @@ class TablePageTest : public WizardTest {
   pages::Form2& StartOnTablePage() {
     Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
     EXPECT_TRUE(wizard().Start());
+    SelectNamed(wizard().form2().ListView1(), "People");
     return wizard().form2();
   }
   void MoveToMerge(pages::Form3& form3, const std::string& name) {
-    for (int i = 1; i <= form3.ListView1()->Count(); ++i) {
-      if (form3.ListView1()->ItemText(i) == name) form3.ListView1()->Select(i);
-    }
+    SelectNamed(form3.ListView1(), name);
     form3.PushButton5()->click();
   }
 };
@@ -85,7 +84,7 @@ TEST_F(TablePageTest, WithoutASelectedTableNextOnlyAsksForOne) {
 
 TEST_F(TablePageTest, TableNamesWithBlanksAreUsedAsTheyAre) {
   pages::Form2& form2 = StartOnTablePage();
-  form2.ListView1()->Select(2);
+  SelectNamed(form2.ListView1(), "Order Details");
   form2.PushButton3()->click();
   EXPECT_TRUE(messages_.shown().empty());
   EXPECT_EQ(wizard().globals().table_name, "Order Details");
@@ -126,7 +125,7 @@ TEST_F(TablePageTest, AnotherTableKeepsTheNamesChosenForTheFirst) {
   form2.PushButton3()->click();
   MoveToMerge(wizard().form3(), "First");
   wizard().form3().PushButton2()->click();
-  form2.ListView1()->Select(4);  // Types
+  SelectNamed(form2.ListView1(), "Types");
   form2.PushButton3()->click();
   EXPECT_EQ(wizard().globals().table_name, "Types");
   EXPECT_EQ(Items(*wizard().form3().ListView2()), (std::vector<std::string>{"First"}));

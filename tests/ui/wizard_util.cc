@@ -80,6 +80,13 @@ std::vector<std::string> WizardTest::MessageTexts() const {
   return texts;
 }
 
+void SelectNamed(db::ListViewLike* list, const std::string& name) {
+  for (int i = 1; i <= list->Count(); ++i) {
+    if (list->ItemText(i) == name) return list->Select(i);
+  }
+  ADD_FAILURE() << name << " is not in the list";
+}
+
 std::vector<std::string> Items(const db::ListViewLike& list) {
   std::vector<std::string> items;
   for (int i = 1; i <= list.Count(); ++i) items.push_back(list.ItemText(i));

@@ -44,6 +44,9 @@ class FakeFileChooser : public ui::FileChooser {
 // The texts of a list's entries, top to bottom.
 std::vector<std::string> Items(const db::ListViewLike& list);
 
+// Selects the entry called `name`; a test failure when there is none.
+void SelectNamed(db::ListViewLike* list, const std::string& name);
+
 // Sends a mouse move over the middle of `widget` (or `local` in it), as the
 // window system does when the pointer passes; lists get it in their viewport.
 void MoveMouseOver(QWidget* widget);

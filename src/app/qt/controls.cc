@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -140,6 +141,8 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new RowSourceMo
   setModel(model_);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSelectionBehavior(QAbstractItemView::SelectItems);
+  // Per pixel, so that the last column can be scrolled fully into view.
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   verticalHeader()->setMinimumSectionSize(fontMetrics().height() + 2);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -150,6 +153,15 @@ DataGrid::~DataGrid() = default;
 
 void DataGrid::SetDataSource(std::shared_ptr<db::RowSource> source) {
   model_->SetSource(std::move(source));
+  // Every column wide enough for its name at least.
+  const QFontMetrics metrics(horizontalHeader()->font());
+  for (int c = 0; c < model_->columnCount(); ++c) {
+    const int name_width =
+        metrics.horizontalAdvance(model_->headerData(c, Qt::Horizontal).toString()) + 16;
+    setColumnWidth(c, std::max(horizontalHeader()->defaultSectionSize(), name_width));
+  }
+  // The first rows at once; the view asks for more as it is scrolled.
+  if (model_->canFetchMore(QModelIndex())) model_->fetchMore(QModelIndex());
 }
 
 const std::shared_ptr<db::RowSource>& DataGrid::DataSource() const { return model_->source(); }

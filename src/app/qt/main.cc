@@ -14,8 +14,12 @@
 namespace {
 
 constexpr char kNoDisplay[] =
-    "tessaly-draviel: no display to show the wizard on. It needs a graphical session "
-    "(DISPLAY or WAYLAND_DISPLAY set); over SSH use 'ssh -X', or run it under xvfb-run.\n";
+    "tessaly-draviel: there is no display to show the wizard on (neither DISPLAY nor "
+    "WAYLAND_DISPLAY is set). Start it from a graphical session, over SSH with 'ssh -X', or "
+    "under xvfb-run.\n";
+constexpr char kDisplayFailed[] =
+    "tessaly-draviel: the display could not be opened, so the wizard cannot be shown. Start it "
+    "from a graphical session, over SSH with 'ssh -X', or under xvfb-run.\n";
 
 bool HasDisplay() {
   // An explicitly chosen platform (offscreen, vnc, ...) brings its own screen.
@@ -29,7 +33,7 @@ QtMessageHandler previous_handler = nullptr;
 // the window system; put our plain sentence after it.
 void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (previous_handler != nullptr) previous_handler(type, context, message);
-  if (type == QtFatalMsg) std::fputs(kNoDisplay, stderr);
+  if (type == QtFatalMsg) std::fputs(kDisplayFailed, stderr);
 }
 
 }  // namespace

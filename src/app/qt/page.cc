@@ -65,11 +65,14 @@ QColor FaceColour() { return QApplication::palette().color(QPalette::Button); }
 
 namespace {
 
-void Paint(QWidget& widget, const QColor& colour) {
+// Sets the background colour; `fill` has the widget paint it itself. Labels
+// and check boxes only take the colour: they sit on frames whose style draws
+// a panel of its own, and a filled rectangle would stand out on it.
+void Paint(QWidget& widget, const QColor& colour, bool fill) {
   QPalette palette = widget.palette();
   palette.setColor(QPalette::Window, colour);
   widget.setPalette(palette);
-  widget.setAutoFillBackground(true);
+  widget.setAutoFillBackground(fill);
 }
 
 }  // namespace
@@ -79,7 +82,7 @@ Page::Page(Wizard& wizard, std::string window_name, int client_width_twips, int 
   setObjectName(QString::fromStdString(window_name_));
   setFixedSize(Px(client_width_twips), Px(client_height_twips));
   // Design colours: white page, frames and labels take it from the page.
-  Paint(*this, Qt::white);
+  Paint(*this, Qt::white, true);
   setMouseTracking(true);
 }
 
@@ -159,11 +162,13 @@ bool Page::eventFilter(QObject* watched, QEvent* event) {
 
 void ApplyFaceColour(QWidget& page) {
   const QColor face = FaceColour();
-  Paint(page, face);
+  Paint(page, face, true);
   for (QWidget* control : page.findChildren<QWidget*>()) {
-    if (qobject_cast<QGroupBox*>(control) || qobject_cast<QLabel*>(control) ||
-        qobject_cast<QCheckBox*>(control) || qobject_cast<QRadioButton*>(control)) {
-      Paint(*control, face);
+    if (qobject_cast<QGroupBox*>(control)) {
+      Paint(*control, face, true);
+    } else if (qobject_cast<QLabel*>(control) || qobject_cast<QCheckBox*>(control) ||
+               qobject_cast<QRadioButton*>(control)) {
+      Paint(*control, face, false);
     }
   }
 }

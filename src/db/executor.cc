@@ -553,7 +553,7 @@ QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& 
       }
     }
     std::vector<std::pair<uint64_t, uint32_t>> filed;
-    filed.reserve(t.row_count);
+    filed.reserve(std::min<size_t>(t.row_count, size_t{1} << 22));
     jet::TableScan scan(db, r.table);
     auto get = [&](const jet::Column& c) { return scan.Get(c); };
     while (scan.Next()) {

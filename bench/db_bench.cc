@@ -44,7 +44,8 @@ std::string Escape(const std::string& s) {
 
 void RunCase(const std::string& source, const std::filesystem::path& scratch,
              const std::vector<std::string>& fields) {
-  std::filesystem::path copy = scratch / "db_bench_copy.mdb";
+  std::filesystem::path copy =
+      scratch / ("db_bench_copy" + std::filesystem::path(source).extension().string());
   std::filesystem::remove(copy);
   std::filesystem::copy_file(source, copy);
   std::filesystem::permissions(copy, std::filesystem::perms::owner_write,

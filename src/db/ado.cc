@@ -4,6 +4,7 @@
 
 #include "db/access.h"
 #include "db/executor.h"
+#include "db/packed_rows.h"
 #include "db/shared_state.h"
 #include "db/sql.h"
 #include "jet/database.h"
@@ -26,34 +27,33 @@ std::string g_inject_description;
 // Rows whose values were copied out at Open: distinct results, the schema.
 class CopiedRows : public RowSource {
  public:
-  // `values` holds the rows one after the other, names.size() values each.
   CopiedRows(std::vector<std::string> names, std::vector<jet::ColumnType> types,
-             std::vector<jet::Value> values)
-      : names_(std::move(names)), types_(std::move(types)), values_(std::move(values)) {}
-  int RowCount() const override {
-    return names_.empty() ? 0 : static_cast<int>(values_.size() / names_.size());
-  }
+             internal::PackedRows rows)
+      : names_(std::move(names)), types_(std::move(types)), rows_(std::move(rows)) {}
+  int RowCount() const override { return static_cast<int>(rows_.size()); }
   int ColumnCount() const override { return static_cast<int>(names_.size()); }
   std::string ColumnName(int column) const override { return names_.at(Check(column)); }
   jet::ColumnType ColumnType(int column) const override { return types_.at(Check(column)); }
   jet::Value Cell(int row, int column) override {
-    if (row < 0 || row >= RowCount())
+    size_t col = Check(column);
+    if (row < 0 || row >= RowCount()) {
       Fail(kErrNoCurrentRecord, "There is no record at that position.");
-    return values_[static_cast<size_t>(row) * names_.size() + Check(column)];
+    }
+    return rows_.Get(static_cast<size_t>(row), col);
   }
 
  private:
   size_t Check(int column) const {
     if (column < 0 || column >= ColumnCount()) {
-      Fail(
-          kErrItemNotFound,
-          "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+      Fail(kErrItemNotFound,
+           "Item cannot be found in the collection corresponding to the requested name or "
+           "ordinal.");
     }
     return static_cast<size_t>(column);
   }
   std::vector<std::string> names_;
   std::vector<jet::ColumnType> types_;
-  std::vector<jet::Value> values_;
+  internal::PackedRows rows_;
 };
 
 // Rows named by identity at Open and read one at a time when asked for. Holds
@@ -192,10 +192,13 @@ Recordset Connection::OpenSchema(int schema) {
          "Object or provider is not capable of performing requested operation (schema " +
              std::to_string(schema) + ").");
   }
-  std::vector<jet::Value> rows;
+  internal::PackedRows rows(2);
+  std::string packed;
   for (const auto& r : db_->TablesRowset()) {
-    rows.push_back(jet::Value::Text(r.table_name));
-    rows.push_back(jet::Value::Text(r.table_type));
+    packed.clear();
+    internal::PackedRows::Pack(jet::Value::Text(r.table_name), packed);
+    internal::PackedRows::Pack(jet::Value::Text(r.table_type), packed);
+    rows.Append(packed);
   }
   Recordset rs;
   rs.impl_ = std::make_unique<Recordset::Impl>();
@@ -274,8 +277,8 @@ void Recordset::Open(const std::string& source, Connection& connection, int curs
       names.push_back(c.name);
       types.push_back(c.type);
     }
-    impl->source =
-        std::make_shared<CopiedRows>(std::move(names), std::move(types), std::move(result.values));
+    impl->source = std::make_shared<CopiedRows>(std::move(names), std::move(types),
+                                                std::move(result.combinations));
   } else {
     impl->source =
         std::make_shared<TableRows>(connection.db_, connection.state_->shared, std::move(result));

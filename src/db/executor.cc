@@ -62,8 +62,16 @@ std::string HoldsWhat(const jet::Column& c) {
 
 std::string Describe(const sql::Literal& lit) {
   switch (lit.kind) {
-    case LitKind::kText:
-      return "the text " + sql::QuoteText(lit.text);
+    case LitKind::kText: {
+      // Long texts are cut at a character boundary; the message names the field anyway.
+      std::string text = lit.text;
+      if (text.size() > 40) {
+        size_t cut = 40;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text = text.substr(0, cut) + "...";
+      }
+      return "the text " + sql::QuoteText(text);
+    }
     case LitKind::kNumber:
       return "the number " + lit.source;
     case LitKind::kDate:
@@ -488,41 +496,38 @@ QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& 
     r.row_ids = MatchingRows(db, state, r.table, plan);
     return r;
   }
-  // First-seen order; a combination is recognised by its hash and then by
-  // comparing its values with the ones kept.
+  // First-seen order; a combination is recognised by its packed bytes,
+  // found through their hash.
   const size_t width = cols.size();
+  r.combinations = PackedRows(width);
   std::vector<uint64_t> hashes;
   std::vector<uint32_t> slots(1024, 0);  // open addressing: 1 + combination number, 0 empty
   std::vector<Value> row(width);
-  r.values.reserve(std::min<size_t>(t.row_count, size_t{1} << 20) * width);
+  std::string packed;
   auto read = [&](auto&& get) {
-    uint64_t h = kHashSeed;
+    packed.clear();
     for (size_t i = 0; i < width; ++i) {
       row[i] = get(*cols[i]);
-      h = HashValue(row[i], h);
+      PackedRows::Pack(row[i], packed);
     }
-    return h;
   };
   // Keeps the row just read unless its combination was met before.
-  auto keep = [&](uint64_t h) {
+  auto keep = [&]() {
+    uint64_t h = std::hash<std::string_view>{}(packed);
     size_t mask = slots.size() - 1;
     for (size_t at = h & mask;; at = (at + 1) & mask) {
       uint32_t slot = slots[at];
       if (slot == 0) break;
-      size_t k = slot - 1;
-      if (hashes[k] != h) continue;
-      bool same = true;
-      for (size_t i = 0; i < width && same; ++i) same = SameValue(r.values[k * width + i], row[i]);
-      if (same) return;
+      if (hashes[slot - 1] == h && r.combinations.Row(slot - 1) == packed) return;
     }
     hashes.push_back(h);
-    for (auto& v : row) r.values.push_back(std::move(v));
+    r.combinations.Append(packed);
     if (hashes.size() * 2 > slots.size()) {
       slots.assign(slots.size() * 2, 0);
+      mask = slots.size() - 1;
       for (size_t k = 0; k < hashes.size(); ++k) {
-        size_t m = slots.size() - 1;
-        size_t at = hashes[k] & m;
-        while (slots[at] != 0) at = (at + 1) & m;
+        size_t at = hashes[k] & mask;
+        while (slots[at] != 0) at = (at + 1) & mask;
         slots[at] = static_cast<uint32_t>(k + 1);
       }
       return;
@@ -548,25 +553,27 @@ QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& 
       }
     }
     std::vector<std::pair<uint64_t, uint32_t>> filed;
-    filed.reserve(t.row_count);
+    filed.reserve(std::min<size_t>(t.row_count, size_t{1} << 22));
     jet::TableScan scan(db, r.table);
     auto get = [&](const jet::Column& c) { return scan.Get(c); };
     while (scan.Next()) {
-      uint64_t h = read(get);
+      read(get);
       uint64_t filed_hash = kHashSeed;
       for (size_t i : order) filed_hash = HashValue(row[i], filed_hash);
       filed.emplace_back(filed_hash, scan.id().Packed());
-      keep(h);
+      keep();
     }
     state.Offer(t, numbers, std::move(filed));
   } else {
     RowReader reader(db, t);
     auto get = [&](const jet::Column& c) { return reader.Get(c); };
     for (uint32_t id : MatchingRows(db, state, r.table, plan)) {
-      if (reader.Load(id)) keep(read(get));
+      if (reader.Load(id)) {
+        read(get);
+        keep();
+      }
     }
   }
-  r.distinct_count = hashes.size();
   return r;
 }
 

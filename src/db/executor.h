@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "db/packed_rows.h"
 #include "db/shared_state.h"
 #include "db/sql.h"
 #include "jet/database.h"
@@ -40,8 +41,7 @@ struct QueryResult {
   std::vector<ResultColumn> columns;
   bool distinct = false;
   std::vector<uint32_t> row_ids;
-  size_t distinct_count = 0;
-  std::vector<jet::Value> values;  // distinct_count rows of columns.size() values
+  PackedRows combinations;
 };
 
 QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& select);

@@ -146,6 +146,22 @@ TEST_P(Statements, DistinctReturnsCombinationsInFirstSeenOrder) {
   EXPECT_EQ(Query(conn_, "select distinct [Middle],[Last] from [People]"), expected);
 }
 
+TEST_P(Statements, DistinctKeepsValuesOfEveryTypeIntact) {
+  db::Recordset plain, distinct;
+  plain.Open("SELECT * FROM [Types]", conn_, db::kOpenStatic, db::kLockReadOnly);
+  distinct.Open("select distinct * from [Types]", conn_, db::kOpenStatic, db::kLockReadOnly);
+  ASSERT_EQ(distinct.RecordCount(), plain.RecordCount());
+  ASSERT_EQ(distinct.FieldCount(), 16);
+  auto a = plain.DataSource(), b = distinct.DataSource();
+  for (int row = 0; row < a->RowCount(); ++row) {
+    for (int col = 0; col < a->ColumnCount(); ++col) {
+      jet::Value x = a->Cell(row, col), y = b->Cell(row, col);
+      EXPECT_TRUE(x == y) << a->ColumnName(col) << " row " << row << ": " << jet::TextForm(x)
+                          << " became " << jet::TextForm(y);
+    }
+  }
+}
+
 TEST_P(Statements, NullsMatchOnlyIsNull) {
   bool accdb = std::string(GetParam()).find("accdb") != std::string::npos;
   EXPECT_EQ(Count("SELECT [ID] FROM [People] WHERE [Middle] is null"), accdb ? 124u : 77u);

@@ -46,6 +46,12 @@ class DataPage {
   std::vector<Slot> slots_;
 };
 
+// Gives one slot new bytes and rebuilds the page as DataPage would, without
+// copying every row into a buffer of its own (updates call this once per
+// row). Returns false, leaving the page as it was, when the rows would no
+// longer fit.
+bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, Bytes bytes);
+
 // Starts an empty data page of the given owner (a TDEF page, or the bytes
 // "LVAL" for long values, or 0 for usage-map pages).
 void InitDataPage(MutableBytes page, const Layout& layout, uint32_t owner);

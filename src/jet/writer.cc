@@ -518,15 +518,10 @@ void Database::UpdateRow(const TableDef& t, RowId id,
   // repacked), else on another page behind a forwarding pointer.
   {
     PagePtr p = pager_->GetForWrite(data_id.page);
-    DataPage dp(p->mutable_bytes(), layout_);
-    Slot& s = dp.slot(data_id.row);
-    std::string old = std::move(s.bytes);
-    s.bytes = image;
-    if (dp.FreeSpace() >= 0) {
-      dp.Store();
+    if (ReplaceSlotBytes(p->mutable_bytes(), layout_, data_id.row,
+                         Bytes(reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {
       return;
     }
-    s.bytes = std::move(old);
   }
   PagePtr target = MovedRowPage(t, image.size(), id.page, data_id.page);
   RowId moved;

@@ -62,8 +62,16 @@ std::string HoldsWhat(const jet::Column& c) {
 
 std::string Describe(const sql::Literal& lit) {
   switch (lit.kind) {
-    case LitKind::kText:
-      return "the text " + sql::QuoteText(lit.text);
+    case LitKind::kText: {
+      // Long texts are cut at a character boundary; the message names the field anyway.
+      std::string text = lit.text;
+      if (text.size() > 40) {
+        size_t cut = 40;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text = text.substr(0, cut) + "...";
+      }
+      return "the text " + sql::QuoteText(text);
+    }
     case LitKind::kNumber:
       return "the number " + lit.source;
     case LitKind::kDate:

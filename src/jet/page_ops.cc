@@ -66,12 +66,19 @@ void DataPage::Store() {
   Put16(page_, layout_->data_free, static_cast<uint16_t>(end - table_end));
 }
 
-bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, Bytes bytes) {
+bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, Bytes bytes,
+                      int flags) {
   Bytes b(page.data(), page.size());
-  const uint32_t n = U16(b, layout.data_row_count);
+  const uint32_t old_n = U16(b, layout.data_row_count);
+  if (old_n > 255 || layout.data_header + 2u * old_n > page.size()) {
+    ThrowDamaged("a page's row table overflows it");
+  }
+  if (slot > old_n || (slot == old_n && (old_n == 255 || flags < 0))) {
+    ThrowDamaged("a row pointer names a row that does not exist");
+  }
+  const uint32_t n = slot == old_n ? old_n + 1 : old_n;
+  const uint32_t old_table_end = layout.data_header + 2u * old_n;
   const uint32_t table_end = layout.data_header + 2u * n;
-  if (n > 255 || table_end > page.size()) ThrowDamaged("a page's row table overflows it");
-  if (slot >= n) ThrowDamaged("a row pointer names a row that does not exist");
   // Where each slot's bytes lie now, read as the DataPage constructor reads them.
   struct Extent {
     uint16_t flags;
@@ -80,21 +87,24 @@ bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, By
   Extent extents[256];
   uint32_t end = static_cast<uint32_t>(page.size());
   uint32_t used = table_end;
-  for (uint32_t i = 0; i < n; ++i) {
+  for (uint32_t i = 0; i < old_n; ++i) {
     uint16_t e = U16(b, layout.data_header + 2u * i);
     uint32_t start = e & 0x1FFF;
     extents[i] = {static_cast<uint16_t>(e & 0xC000), 0, 0};
     if ((e & 0xC000) == 0xC000) {
-      if (start <= end && start >= table_end) end = start;
+      if (start <= end && start >= old_table_end) end = start;
       continue;
     }
-    if (start > end || start < table_end) ThrowDamaged("a row lies outside its page");
+    if (start > end || start < old_table_end) ThrowDamaged("a row lies outside its page");
     extents[i].start = start;
     extents[i].len = end - start;
     end = start;
     used += i == slot ? 0 : extents[i].len;
   }
-  if ((extents[slot].flags & 0xC000) == 0xC000) ThrowDamaged("a deleted row cannot be rewritten");
+  if (slot < old_n && flags < 0 && (extents[slot].flags & 0xC000) == 0xC000) {
+    ThrowDamaged("a deleted row cannot be rewritten");
+  }
+  extents[slot].flags = static_cast<uint16_t>(flags < 0 ? extents[slot].flags : flags);
   used += static_cast<uint32_t>(bytes.size());
   if (used > page.size()) return false;
   thread_local std::vector<uint8_t> rows;
@@ -111,6 +121,7 @@ bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, By
   std::memcpy(page.data() + at, rows.data() + at, page.size() - at);
   for (uint32_t i = 0; i < n; ++i) Put16(page, layout.data_header + 2 * i, offsets[i]);
   std::memset(page.data() + table_end, 0, at - table_end);
+  Put16(page, layout.data_row_count, static_cast<uint16_t>(n));
   Put16(page, layout.data_free, static_cast<uint16_t>(at - table_end));
   return true;
 }

@@ -46,11 +46,13 @@ class DataPage {
   std::vector<Slot> slots_;
 };
 
-// Gives one slot new bytes and rebuilds the page as DataPage would, without
-// copying every row into a buffer of its own (updates call this once per
-// row). Returns false, leaving the page as it was, when the rows would no
-// longer fit.
-bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, Bytes bytes);
+// Gives one slot new bytes, and new flags unless `flags` is -1, and rebuilds
+// the page as DataPage would, without copying every row into a buffer of
+// its own (updates call this once per row). `slot` equal to the slot count
+// appends a slot (flags required). Returns false, leaving the page as it
+// was, when the rows would no longer fit.
+bool ReplaceSlotBytes(MutableBytes page, const Layout& layout, uint16_t slot, Bytes bytes,
+                      int flags = -1);
 
 // Starts an empty data page of the given owner (a TDEF page, or the bytes
 // "LVAL" for long values, or 0 for usage-map pages).

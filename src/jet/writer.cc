@@ -524,27 +524,26 @@ void Database::UpdateRow(const TableDef& t, RowId id,
     }
   }
   PagePtr target = MovedRowPage(t, image.size(), id.page, data_id.page);
-  RowId moved;
-  {
-    DataPage dt(target->mutable_bytes(), layout_);
-    uint16_t slot = dt.Add(image, kSlotDeleted);  // 0x8000 alone: the moved copy of a row
-    dt.Store();
-    moved = RowId{target->number, static_cast<uint8_t>(slot)};
+  auto as_bytes = [](const std::string& s) {
+    return Bytes(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+  };
+  // 0x8000 alone marks the moved copy of a row.
+  uint16_t slot = U16(target->bytes(), layout_.data_row_count);
+  if (!ReplaceSlotBytes(target->mutable_bytes(), layout_, slot, as_bytes(image), kSlotDeleted)) {
+    ThrowDamaged("rows no longer fit their page");
   }
+  RowId moved{target->number, static_cast<uint8_t>(slot)};
   if (!(data_id == id)) {
     // The previous copy must not be seen by readers that return copies in place.
     PagePtr p = pager_->GetForWrite(data_id.page);
-    DataPage dp(p->mutable_bytes(), layout_);
-    dp.Delete(data_id.row);
-    dp.Store();
+    ReplaceSlotBytes(p->mutable_bytes(), layout_, data_id.row, Bytes(), kSlotDeleted | kSlotForward);
   }
   PagePtr hp = pager_->GetForWrite(id.page);
-  DataPage dh(hp->mutable_bytes(), layout_);
   std::string ptr(4, '\0');
   Put32(Mut(ptr), 0, moved.Packed());
-  dh.slot(id.row).bytes = ptr;
-  dh.slot(id.row).flags = kSlotForward;
-  dh.Store();
+  if (!ReplaceSlotBytes(hp->mutable_bytes(), layout_, id.row, as_bytes(ptr), kSlotForward)) {
+    ThrowDamaged("rows no longer fit their page");
+  }
 }
 
 }  // namespace jet

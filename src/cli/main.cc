@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/merge_command.h"
 #include "cli/output.h"
 #include "jet/check.h"
 #include "jet/database.h"
@@ -238,6 +239,7 @@ int Encrypt(const Args& a) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(kUsage, stderr);
+    std::fputs(cli::kMergeUsage, stderr);
     return 2;
   }
   std::string cmd = argv[1];
@@ -248,13 +250,15 @@ int main(int argc, char** argv) {
     if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "encrypt") return Encrypt(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
+    if (cmd == "merge") return cli::MergeCommand(argc, argv);
     if (cmd == "--help" || cmd == "help") {
       std::fputs(kUsage, stdout);
+      std::fputs(cli::kMergeUsage, stdout);
       return 0;
     }
     throw UsageError("unknown command " + cmd);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "tessaly: %s\n%s", e.what(), kUsage);
+    std::fprintf(stderr, "tessaly: %s\n%s%s", e.what(), kUsage, cli::kMergeUsage);
     return 2;
   } catch (const jet::Error& e) {
     std::fflush(stdout);

@@ -47,9 +47,12 @@ class ListViewLike {
 
 // Replaces the list's items with the tables and selects the first; leaves
 // the list alone when the file does not exist. `password` is accepted and
-// not used (the connection string carries it).
+// not used (the connection string carries it). More than 32767 tables fail
+// with kErrOverflow once the list is emptied, before any is added.
 void FillTableList(ListViewLike& list, const std::string& path, const std::string& password,
                    const std::string& connection_string);
+// The list-filling half of FillTableList, for a catalogue already read.
+void FillListWithTables(ListViewLike& list, const std::vector<std::string>& tables);
 
 // True when a query naming the field on the table can be opened; every
 // failure reads as false.
@@ -57,15 +60,28 @@ bool TableHasField(const std::string& table, const std::string& field,
                    const std::string& connection_string);
 
 // Whether a connection object can be created. When creation fails with the
-// missing-provider error, explains it through `ask` (Yes = 6) and, on Yes,
-// opens the two download pages through `open_url`. Never throws.
+// missing-provider error (number 3706, or a description containing
+// "provider cannot be found" in any case), shows ProviderDiagnosis through
+// `ui` (a Yes/No question, no icon, the application title) and, on Yes,
+// opens the two download pages in order. Any other failure shows nothing.
+// Never throws. The support address is the product's, passed in so that this
+// layer knows nothing of the application.
 class MessageAsker {
  public:
   virtual ~MessageAsker() = default;
+  // Returns the answer; Yes is kAnswerYes.
   virtual int AskYesNo(const std::string& text) = 0;
+  // Opens a web page in the user's browser (the address as given, unquoted).
   virtual void OpenUrl(const std::string& url) = 0;
 };
-bool ProviderAvailable(MessageAsker& ui);
+inline constexpr int kAnswerYes = 6;
+inline constexpr const char* kEngineDownloadPages[] = {
+    "https://www.microsoft.com/en-us/download/details.aspx?id=13255",
+    "https://www.microsoft.com/en-us/download/details.aspx?id=54920",
+};
+bool ProviderAvailable(MessageAsker& ui, const std::string& support_address);
+// The seven paragraphs of the explanation, separated by blank lines (CR LF).
+std::string ProviderDiagnosis(const std::string& support_address);
 // Test hook: make the next connection-object creations fail with this error
 // (number, description); number 0 turns it off.
 void InjectConnectionCreationFailure(int number, const std::string& description);

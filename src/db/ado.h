@@ -37,6 +37,16 @@ inline constexpr int kLockReadOnly = 1;
 inline constexpr int kLockOptimistic = 3;
 inline constexpr int kLockUnspecified = -1;
 
+// Failure numbers of the object layer itself, as the platform numbered them.
+inline constexpr int32_t kErrOverflow = 6;
+inline constexpr int32_t kErrNoCurrentRecord = 3021;   // at EOF (or BOF)
+inline constexpr int32_t kErrNotCapable = 3251;        // e.g. a schema other than 20
+inline constexpr int32_t kErrItemNotFound = 3265;      // no field of that name or position
+inline constexpr int32_t kErrObjectClosed = 3704;      // operation on a closed object
+inline constexpr int32_t kErrObjectOpen = 3705;        // Open on an open object
+inline constexpr int32_t kErrConnectionClosed = 3709;  // recordset on a closed connection
+inline constexpr int32_t kErrBadConnectionString = -2147217805;  // 0x80040E73
+
 // What a grid binds to: the rows of a recordset, read lazily.
 class RowSource {
  public:
@@ -57,14 +67,20 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  int Mode = 0;                    // 3: read and write
+  int Mode = 0;                     // 3: read and write
   int CursorLocation = kUseServer;  // 3: client side (recorded; both behave alike)
 
-  // Opens the database named by a connection string (see connection_string.h).
+  // Opens the database named by a connection string (see access.h). Mode 3
+  // opens it for writing; any other mode for reading. Connections to one
+  // file in this process share one open database and see each other's
+  // changes at once. Creating a Connection throws only while a failure is
+  // injected (InjectConnectionCreationFailure).
   void Open(const std::string& connection_string);
   // The tables schema rowset (schema 20): fields TABLE_NAME and TABLE_TYPE.
   class Recordset OpenSchema(int schema);
-  // Runs one statement (ALTER TABLE, UPDATE); returns the records affected.
+  // Runs one statement (ALTER TABLE, UPDATE); returns the records affected
+  // (-1 for a SELECT, which is only checked). ALTER TABLE is durable at
+  // once; updates are made durable in batches, by Commit and by Close.
   long Execute(const std::string& sql);
   // Makes every change durable now (also done in batches and on Close).
   void Commit();
@@ -81,13 +97,20 @@ class Connection {
 
 class Field {
  public:
-  Field(std::string name, jet::Value value) : name_(std::move(name)), value_(std::move(value)) {}
+  Field(std::string name, jet::Value value)
+      : name_(std::move(name)), value_(std::move(value)), has_value_(true) {}
+  // A field read while no record is current (at EOF): its name is known,
+  // its value is not.
+  explicit Field(std::string name) : name_(std::move(name)) {}
   const std::string& Name() const { return name_; }
-  const jet::Value& Value() const { return value_; }
+  // Throws kErrNoCurrentRecord for a field read at EOF. Returned by value, so
+  // `const auto& v = rs.Fields("x").Value();` does not dangle.
+  jet::Value Value() const;
 
  private:
   std::string name_;
   jet::Value value_;
+  bool has_value_ = false;
 };
 
 class Recordset {
@@ -97,7 +120,11 @@ class Recordset {
   Recordset(Recordset&&) noexcept;
   Recordset& operator=(Recordset&&) noexcept;
 
-  // Runs a SELECT on the connection and stands on the first row.
+  // Runs a SELECT on the connection and stands on the first row. Every
+  // cursor type gives a snapshot of the rows and columns as they were at
+  // Open. A plain SELECT reads the values when asked for, so later changes
+  // to those rows show; SELECT DISTINCT keeps the values it found. Any other
+  // statement is executed and the recordset stays closed.
   void Open(const std::string& source, Connection& connection, int cursor_type, int lock_type);
   bool Eof() const;  // the platform's EOF; the name EOF is a C macro
   void MoveNext();
@@ -114,6 +141,7 @@ class Recordset {
   struct Impl;
 
  private:
+  friend class Connection;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,6 +1,7 @@
 #include "jet/page_ops.h"
 
 #include <cstring>
+#include <vector>
 
 namespace jet {
 

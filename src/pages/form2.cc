@@ -1,0 +1,141 @@
+#include "pages/form2.h"
+
+#include <cstdint>
+#include <memory>
+
+#include "app/helpers.h"
+#include "app/product.h"
+#include "app/reporting_handler.h"
+#include "db/ado.h"
+#include "pages/field_lists.h"
+#include "pages/form1.h"
+#include "pages/form3.h"
+
+namespace pages {
+namespace {
+
+constexpr double kTextPoints = 9;
+constexpr double kButtonPoints = 11.25;
+
+}  // namespace
+
+Form2::Form2(ui::Wizard& wizard) : Page(wizard, "Form2", 8040, 3135) {
+  list_view1_ = new ui::ListView(this);
+  list_view1_->setObjectName(QStringLiteral("ListView1"));
+  ui::PlaceTwips(list_view1_, 120, 120, 7800, 1905);
+  list_view1_->setFont(ui::ArialBold(kTextPoints));
+  list_view1_->setToolTip(QString::fromLatin1(kListTip));
+
+  push_button2_ = new ui::PushButton("< Back", this);
+  push_button2_->setObjectName(QStringLiteral("PushButton2"));
+  ui::PlaceTwips(push_button2_, 120, 2100, 3840, 405);
+  push_button2_->setFont(ui::ArialBold(kButtonPoints));
+
+  push_button3_ = new ui::PushButton("Next >", this);
+  push_button3_->setObjectName(QStringLiteral("PushButton3"));
+  ui::PlaceTwips(push_button3_, 4080, 2100, 3840, 405);
+  push_button3_->setFont(ui::ArialBold(kButtonPoints));
+
+  progress_bar1_ = new ui::ProgressBar(this);
+  progress_bar1_->setObjectName(QStringLiteral("ProgressBar1"));
+  ui::PlaceTwips(progress_bar1_, 120, 2610, 7800, 405);
+  progress_bar1_->setFont(ui::ArialBold(kTextPoints));
+  progress_bar1_->setRange(0, 100);
+  progress_bar1_->SetText("Progress Bar");
+
+  setTabOrder(push_button2_, push_button3_);
+  setTabOrder(push_button3_, progress_bar1_);
+  setTabOrder(progress_bar1_, list_view1_);
+  push_button2_->setFocus();
+
+  SetPointerOnHover(push_button2_, ui::kPointerCustom);
+  SetPointerOnHover(push_button3_, ui::kPointerCustom);
+  SetPointerOnHover(list_view1_, ui::kPointerDefault);
+
+  On(push_button2_, &QPushButton::clicked, [this] { PushButton2_Click(); });
+  On(push_button3_, &QPushButton::clicked, [this] { PushButton3_Click(); });
+  // A double-click on this list does nothing.
+}
+
+void Form2::Form_Load() {
+  ui::Wizard& w = wizard();
+  app::ReportingHandler h(w.messages(), "Form2", "Form_Load");
+  h.Step(100, [&] { ui::ApplyFaceColour(*this); });
+  h.Step(102, [&] { SetAppIcon(); });
+  if (h.Test(104, [&] { return app::FileExists(w.ProgramFile(kHandCursorFile)); })) {
+    h.Step(106, [&] { LoadCustomPointer(w.ProgramFile(kHandCursorFile)); });
+  }
+  h.Step(108, [&] { SetCaption(app::kProductName); });
+  h.Step(110, [&] { list_view1_->AddColumnHeader("Select Table"); });
+  h.Step(112, [&] { list_view1_->SetColumnWidthTwips(7000); });
+}
+
+void Form2::PushButton2_Click() {
+  ui::Wizard& w = wizard();
+  app::ReportingHandler h(w.messages(), "Form2", "PushButton2_Click");
+  h.Step(100, [&] { w.ShowPage(w.form1()); });
+  h.Step(102, [&] { w.HidePage(*this); });
+}
+
+void Form2::PushButton3_Click() {
+  ui::Wizard& w = wizard();
+  Globals& g = w.globals();
+  app::ReportingHandler h(w.messages(), "Form2", "PushButton3_Click");
+  std::unique_ptr<db::Connection> connection;
+  std::unique_ptr<db::Recordset> rows;
+  h.Step(100, [&] { connection = std::make_unique<db::Connection>(); });
+  h.Step(102, [&] { rows = std::make_unique<db::Recordset>(); });
+  if (h.Test(106, [&] { return list_view1_->SelectedIndex() == 0; })) {
+    h.Step(174, [&] { w.Message("Please select a table"); });
+    return;
+  }
+  h.Step(108, [&] { SetMousePointer(ui::kPointerBusy); });
+  h.Step(110, [&] { connection->Mode = db::kModeReadWrite; });
+  h.Step(112, [&] { connection->Open(w.ConnectionString()); });
+  h.Step(114, [&] { g.table_name = list_view1_->ItemText(list_view1_->SelectedIndex()); });
+  h.Step(116, [&] { w.form3().ListView1()->Clear(); });
+  h.Step(118, [&] { w.form3().DataGrid1()->SetDataSource(nullptr); });
+  h.Step(120, [&] { connection->CursorLocation = db::kUseClient; });
+  h.Step(122, [&] { w.Yield(); });
+  h.Step(124, [&] { progress_bar1_->setValue(10); });
+  h.Step(126, [&] { progress_bar1_->SetText("Processing: " + g.table_name); });
+  h.Step(128, [&] { w.Yield(); });
+  h.Step(130, [&] {
+    rows->Open("SELECT * FROM [" + g.table_name + "];", *connection, db::kOpenDynamic,
+               db::kLockUnspecified);
+  });
+  h.Step(132, [&] { w.Yield(); });
+  h.Step(134, [&] { w.form3().DataGrid1()->SetDataSource(rows->DataSource()); });
+  // Field positions are counted in 16 bits; a table that cannot be read has none.
+  const int16_t last = h.Value(
+      136, [&] { return static_cast<int16_t>(rows->FieldCount() - 1); }, int16_t{-1});
+  for (int i = 0; i <= last; ++i) {
+    h.Step(138, [&] { w.Yield(); });
+    h.Step(140, [&] {
+      std::optional<std::string> name = rows->Fields(i).Name();
+      w.form3().ListView1()->Add(app::NullToDefault(name, std::string()));
+    });
+  }
+  h.Step(162, [&] {
+    if (w.form3().ListView1()->Count() >= 1) w.form3().ListView1()->Select(1);
+  });
+  h.Step(164, [&] {
+    RemoveListedItems(*w.form3().ListView1(), *w.form3().ListView2(), [&] { w.Yield(); });
+  });
+  if (h.Test(150, [&] { return w.form3().ListView1()->Count() == 0; })) {
+    h.Step(152, [&] { g.all_fields_empty = true; });
+  } else {
+    h.Step(154, [&] { g.all_fields_empty = false; });
+  }
+  if (h.Test(156, [&] { return w.form3().ListView2()->Count() == 0; })) {
+    h.Step(158, [&] { g.merge_fields_empty = true; });
+  } else {
+    h.Step(160, [&] { g.merge_fields_empty = false; });
+  }
+  h.Step(166, [&] { w.ShowPage(w.form3()); });
+  h.Step(168, [&] { w.form3().DataGrid1()->setFocus(); });
+  h.Step(170, [&] { w.HidePage(*this); });
+  h.Step(172, [&] { SetMousePointer(ui::kPointerDefault); });
+}
+
+}  // namespace pages

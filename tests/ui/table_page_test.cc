@@ -1,0 +1,162 @@
+// The table page and what its "Next >" prepares on the field page.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/qt/page.h"
+#include "pages/form1.h"
+#include "pages/form2.h"
+#include "pages/form3.h"
+#include "wizard_util.h"
+
+namespace uitest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const std::vector<std::string> kPeopleColumns = {"ID",   "First", "Middle", "Last",
+                                                 "City", "Age",   "Born",   "Notes"};
+
+class TablePageTest : public WizardTest {
+ protected:
+  pages::Form2& StartOnTablePage() {
+    Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
+    EXPECT_TRUE(wizard().Start());
+    SelectNamed(wizard().form2().ListView1(), "People");
+    return wizard().form2();
+  }
+  void MoveToMerge(pages::Form3& form3, const std::string& name) {
+    SelectNamed(form3.ListView1(), name);
+    form3.PushButton5()->click();
+  }
+};
+
+TEST_F(TablePageTest, LoadAddsOneColumnHeader) {
+  pages::Form2& form2 = StartOnTablePage();
+  EXPECT_EQ(form2.Caption(), "Tessaly Draviel");
+  EXPECT_EQ(form2.ListView1()->ColumnHeaderCount(), 1);
+  EXPECT_EQ(form2.ListView1()->ColumnHeaderText(), "Select Table");
+  EXPECT_EQ(form2.ListView1()->columnWidth(0), 467);  // 7000 twips
+  EXPECT_EQ(form2.ProgressBar1()->Text(), "Progress Bar");
+  EXPECT_EQ(form2.ProgressBar1()->maximum(), 100);
+}
+
+TEST_F(TablePageTest, NextFillsAllFieldsInColumnOrderAndShowsTheRows) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.PushButton3()->click();
+  EXPECT_TRUE(messages_.shown().empty());
+  pages::Form3& form3 = wizard().form3();
+  EXPECT_TRUE(form3.isVisible());
+  EXPECT_FALSE(form2.isVisible());
+  EXPECT_EQ(wizard().globals().table_name, "People");
+  EXPECT_EQ(Items(*form3.ListView1()), kPeopleColumns);
+  EXPECT_EQ(form3.ListView1()->SelectedIndex(), 1);
+  EXPECT_EQ(form3.ListView2()->Count(), 0);
+  EXPECT_FALSE(wizard().globals().all_fields_empty);
+  EXPECT_TRUE(wizard().globals().merge_fields_empty);
+  EXPECT_EQ(form2.ProgressBar1()->value(), 10);
+  EXPECT_EQ(form2.ProgressBar1()->Text(), "Processing: People");
+  EXPECT_EQ(form2.MousePointer(), ui::kPointerDefault);
+
+  ui::DataGrid* grid = form3.DataGrid1();
+  EXPECT_EQ(form3.focusWidget(), grid);
+  ASSERT_EQ(grid->model()->columnCount(), 8);
+  EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("First"));
+  while (grid->model()->canFetchMore(QModelIndex())) grid->model()->fetchMore(QModelIndex());
+  EXPECT_EQ(grid->model()->rowCount(), 200);
+  EXPECT_EQ(grid->model()->index(0, 3).data().toString(), QStringLiteral("Jones"));
+  EXPECT_EQ(grid->model()->index(1, 2).data().toString(), QString()) << "a null shows empty";
+}
+
+TEST_F(TablePageTest, WithoutASelectedTableNextOnlyAsksForOne) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.ListView1()->clearSelection();
+  form2.PushButton3()->click();
+  ASSERT_EQ(messages_.shown().size(), 1u);
+  EXPECT_EQ(messages_.shown()[0].text, "Please select a table");
+  EXPECT_EQ(messages_.shown()[0].title, "Tessaly");
+  EXPECT_EQ(messages_.shown()[0].style, 0);
+  EXPECT_TRUE(form2.isVisible());
+  EXPECT_EQ(wizard().globals().table_name, "");
+  EXPECT_EQ(wizard().loaded_form3(), nullptr);
+  EXPECT_EQ(form2.ProgressBar1()->value(), 0);
+}
+
+TEST_F(TablePageTest, TableNamesWithBlanksAreUsedAsTheyAre) {
+  pages::Form2& form2 = StartOnTablePage();
+  SelectNamed(form2.ListView1(), "Order Details");
+  form2.PushButton3()->click();
+  EXPECT_TRUE(messages_.shown().empty());
+  EXPECT_EQ(wizard().globals().table_name, "Order Details");
+  EXPECT_EQ(form2.ProgressBar1()->Text(), "Processing: Order Details");
+  EXPECT_GT(wizard().form3().ListView1()->Count(), 0);
+}
+
+TEST_F(TablePageTest, ChosenFieldsStayChosenAndAreLeftOutWhenTheTableIsReadAgain) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.PushButton3()->click();
+  pages::Form3& form3 = wizard().form3();
+  MoveToMerge(form3, "Last");
+  MoveToMerge(form3, "First");
+  form3.PushButton2()->click();  // back to the table page
+  EXPECT_TRUE(form2.isVisible());
+  EXPECT_EQ(form2.ProgressBar1()->Text(), "Processing: People") << "kept while away";
+  form2.PushButton3()->click();
+  EXPECT_EQ(Items(*form3.ListView2()), (std::vector<std::string>{"Last", "First"}));
+  EXPECT_EQ(Items(*form3.ListView1()),
+            (std::vector<std::string>{"ID", "Middle", "City", "Age", "Born", "Notes"}));
+  EXPECT_FALSE(wizard().globals().merge_fields_empty);
+  EXPECT_EQ(form2.ListView1()->ColumnHeaderCount(), 1);
+}
+
+TEST_F(TablePageTest, EveryColumnChosenLeavesAllFieldsEmpty) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.PushButton3()->click();
+  wizard().form3().PushButton6()->click();  // ">>"
+  wizard().form3().PushButton2()->click();
+  form2.PushButton3()->click();
+  EXPECT_EQ(wizard().form3().ListView1()->Count(), 0);
+  EXPECT_TRUE(wizard().globals().all_fields_empty);
+  EXPECT_EQ(Items(*wizard().form3().ListView2()), kPeopleColumns);
+}
+
+TEST_F(TablePageTest, AnotherTableKeepsTheNamesChosenForTheFirst) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.PushButton3()->click();
+  MoveToMerge(wizard().form3(), "First");
+  wizard().form3().PushButton2()->click();
+  SelectNamed(form2.ListView1(), "Types");
+  form2.PushButton3()->click();
+  EXPECT_EQ(wizard().globals().table_name, "Types");
+  EXPECT_EQ(Items(*wizard().form3().ListView2()), (std::vector<std::string>{"First"}));
+  for (const std::string& name : Items(*wizard().form3().ListView1())) EXPECT_NE(name, "First");
+}
+
+TEST_F(TablePageTest, ATableThatCannotBeOpenedIsReportedAndThePagesSwitchAllTheSame) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.ListView1()->Add("No]Such");
+  form2.ListView1()->Select(5);
+  form2.PushButton3()->click();
+  ASSERT_FALSE(messages_.shown().empty());
+  EXPECT_THAT(messages_.shown()[0].text,
+              HasSubstr("in Korvane2021/08/31.Form2.PushButton3_Click at line 130\r\r"));
+  for (const auto& shown : messages_.shown()) {
+    EXPECT_EQ(shown.title, "Application Error");
+    EXPECT_THAT(shown.text, HasSubstr(".Form2.PushButton3_Click at line "));
+  }
+  EXPECT_TRUE(wizard().form3().isVisible());
+  EXPECT_EQ(wizard().form3().ListView1()->Count(), 0);
+  EXPECT_EQ(form2.MousePointer(), ui::kPointerDefault);
+}
+
+TEST_F(TablePageTest, BackShowsTheDatabasePage) {
+  pages::Form2& form2 = StartOnTablePage();
+  form2.PushButton2()->click();
+  EXPECT_TRUE(wizard().form1().isVisible());
+  EXPECT_FALSE(form2.isVisible());
+  EXPECT_EQ(form2.ListView1()->Count(), 4) << "the list is kept while hidden";
+  EXPECT_TRUE(messages_.shown().empty());
+}
+
+}  // namespace
+}  // namespace uitest

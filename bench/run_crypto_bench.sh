@@ -7,7 +7,7 @@ set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build}
-db=${2:-/work/shared/fixtures/large/people_V2010_100000.accdb}
+db=${2:-$(cd "$(dirname "$0")/.." && pwd)/../shared/fixtures/large/people_V2010_100000.accdb}
 table=${3:-People}
 runs=${4:-5}
 tessaly=$build/src/tessaly

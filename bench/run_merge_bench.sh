@@ -6,11 +6,11 @@
 #   bench/run_merge_bench.sh [REPEATS]        (default 3; the best time is kept)
 #
 # TESSALY (default build/src/tessaly) and LARGE (default
-# /work/shared/fixtures/large) may be overridden from the environment.
+# ../shared/fixtures/large beside the repository) may be overridden from the environment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tessaly=${TESSALY:-build/src/tessaly}
-large=${LARGE:-/work/shared/fixtures/large}
+large=${LARGE:-$(cd "$(dirname "$0")/.." && pwd)/../shared/fixtures/large}
 repeats=${1:-3}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

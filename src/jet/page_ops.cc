@@ -1,5 +1,6 @@
 #include "jet/page_ops.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -77,15 +78,29 @@ void DataPage::Delete(uint16_t i) {
 void DataPage::Store() {
   if (FreeSpace() < 0) ThrowDamaged("rows no longer fit their page");
   const uint32_t n = static_cast<uint32_t>(slots_.size());
-  // Rows move within the page, so unchanged ones are read from a copy.
-  thread_local std::vector<uint8_t> scratch;
-  scratch.assign(page_.begin(), page_.end());
   uint32_t end = static_cast<uint32_t>(page_.size());
-  for (uint32_t i = 0; i < n; ++i) {
+  // Rows before the first changed one are already where they belong.
+  uint32_t first = 0;
+  for (; first < n && !slots_[first].owned; ++first) {
+    const Slot& s = slots_[first];
+    if (s.length && s.offset + s.length != end) break;  // a dropped row left a gap above it
+    end -= s.length;
+    Put16(page_, layout_->data_header + 2 * first, static_cast<uint16_t>(end | s.flags));
+  }
+  // The rest move, so the unchanged ones among them are read from a copy of
+  // the region they occupy.
+  uint32_t low = end;
+  for (uint32_t i = first; i < n; ++i) {
+    if (!slots_[i].owned && slots_[i].length) low = std::min<uint32_t>(low, slots_[i].offset);
+  }
+  thread_local std::vector<uint8_t> scratch;
+  scratch.assign(page_.begin() + low, page_.begin() + end);
+  for (uint32_t i = first; i < n; ++i) {
     const Slot& s = slots_[i];
     const uint32_t len = static_cast<uint32_t>(s.size());
     uint32_t start = end - len;
-    const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data()) : scratch.data() + s.offset;
+    const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data())
+                                 : scratch.data() + (s.offset - low);
     if (len) std::memmove(page_.data() + start, src, len);
     Put16(page_, layout_->data_header + 2 * i, static_cast<uint16_t>(start | s.flags));
     end = start;

@@ -24,14 +24,14 @@ namespace jet {
 namespace {
 
 using office::ByteVec;
+using office::kDatabaseKeyOffset;
+using office::kDescriptorOffset;
 
 // What Access 2010 and later write.
 constexpr uint32_t kSpinCount = 100000;
 
-constexpr size_t kDatabaseKeyOffset = 0x3E;
 constexpr size_t kPasswordOffset = 0x42;
 constexpr size_t kPasswordLength = 40;
-constexpr size_t kDescriptorOffset = 0x299;
 constexpr uint32_t kPagesPerWrite = 64;
 
 ByteVec RandomBytes(size_t n) {

@@ -38,13 +38,13 @@ namespace jet {
 namespace {
 
 using office::ByteVec;
+using office::kDatabaseKeyOffset;
+using office::kDescriptorOffset;
 using office::ByteView;
 using office::HashKind;
 
-constexpr size_t kDescriptorOffset = 0x299;
 constexpr size_t kMaskStart = 0x18;
 constexpr size_t kMaskLength = 128;
-constexpr size_t kDatabaseKeyOffset = 0x3E;
 
 constexpr uint32_t kFlagCryptoApi = 0x04;
 constexpr uint32_t kFlagExternal = 0x10;

@@ -19,6 +19,10 @@ namespace jet::office {
 using ByteVec = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
 
+// Where page 0 keeps what encryption needs.
+inline constexpr size_t kDatabaseKeyOffset = 0x3E;  // inside the masked region
+inline constexpr size_t kDescriptorOffset = 0x299;  // length-prefixed EncryptionInfo
+
 enum class HashKind { kMd5, kSha1, kSha256, kSha384, kSha512 };
 
 size_t HashSize(HashKind kind);

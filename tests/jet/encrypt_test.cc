@@ -25,6 +25,7 @@ namespace {
 
 using testing_support::DataPath;
 using testing_support::ReadFile;
+using testing_support::Capture;
 using testing_support::ScratchDir;
 
 constexpr const char* kPassword = "Kestrel-7 Ümlaut";
@@ -99,18 +100,6 @@ std::vector<std::string> KnownTexts(const std::string& path) {
     if (Utf8ToUtf16(s).size() >= 6 && HoldsPlain(file, s)) found.push_back(s);
   }
   return found;
-}
-
-std::string Capture(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int st = pclose(p);
-  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
 }
 
 std::string OracleDir() { return std::string(TESSALY_TEST_DATA) + "/../oracle"; }

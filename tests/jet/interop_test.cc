@@ -12,18 +12,8 @@
 namespace jet {
 namespace {
 
+using testing_support::Capture;
 using testing_support::ScratchDir;
-
-std::string Capture(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 bool Have(const std::string& tool) { return !Capture("command -v " + tool + " 2>/dev/null").empty(); }
 

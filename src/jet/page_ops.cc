@@ -69,6 +69,25 @@ uint16_t DataPage::Add(std::string bytes, uint16_t flags) {
   return static_cast<uint16_t>(slots_.size() - 1);
 }
 
+uint16_t DataPage::AddReusingDeleted(std::string bytes) {
+  for (uint16_t i = 0; i < slots_.size(); ++i) {
+    if ((slots_[i].flags & 0xC000) == 0xC000 && slots_[i].size() == 0) {
+      slots_[i].flags = 0;
+      set_bytes(i, std::move(bytes));
+      return i;
+    }
+  }
+  return Add(std::move(bytes));
+}
+
+bool HasDeletedSlot(Bytes page, const Layout& layout) {
+  uint16_t n = U16(page, layout.data_row_count);
+  for (uint16_t i = 0; i < n && layout.data_header + 2u * i + 2 <= page.size(); ++i) {
+    if ((U16(page, layout.data_header + 2u * i) & 0xC000) == 0xC000) return true;
+  }
+  return false;
+}
+
 void DataPage::Delete(uint16_t i) {
   slots_[i].flags = kSlotDeleted | kSlotForward;
   slots_[i].data.clear();

@@ -35,6 +35,10 @@ class DataPage {
   bool CanAdd(size_t len) const;
   // Appends a row; returns its slot number. The caller checked CanAdd.
   uint16_t Add(std::string bytes, uint16_t flags = 0);
+  // Like Add, but takes the number of a deleted row when there is one. Only
+  // for pages whose rows nothing else numbers (long values): a table row's
+  // number may still be named by an index entry.
+  uint16_t AddReusingDeleted(std::string bytes);
   // Marks a slot deleted and drops its bytes (the slot number stays taken).
   void Delete(uint16_t i);
   // Writes the rows back into the page.
@@ -55,6 +59,9 @@ class DataPage {
   const Layout* layout_;
   std::vector<Slot> slots_;
 };
+
+// Whether a page has a deleted row whose number AddReusingDeleted can take.
+bool HasDeletedSlot(Bytes page, const Layout& layout);
 
 // Starts an empty data page of the given owner (a TDEF page, or the bytes
 // "LVAL" for long values, or 0 for usage-map pages).

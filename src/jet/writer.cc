@@ -329,12 +329,17 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
 }
 
 PagePtr Database::LongValuePage(const TableDef& t, const Column& c, size_t len) {
+  // Candidates: the pages this column last wrote to and pages whose rows were
+  // freed. A page found too full for this value is dropped from the list.
   auto& pages = lval_pages_[{t.tdef_page, c.number}];
-  for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
-    PagePtr p = pager_->Get(*it);
+  while (!pages.empty()) {
+    uint32_t n = pages.back();
+    PagePtr p = pager_->Get(n);
     Bytes b = p->bytes();
-    uint16_t slots = U16(b, layout_.data_row_count);
-    if (U16(b, layout_.data_free) >= len + 2 && slots < 255) return pager_->GetForWrite(*it);
+    const uint16_t free = U16(b, layout_.data_free);
+    const bool new_slot = free >= len + 2 && U16(b, layout_.data_row_count) < 255;
+    if (new_slot || (free >= len && HasDeletedSlot(b, layout_))) return pager_->GetForWrite(n);
+    pages.pop_back();
   }
   PagePtr np = allocator_->NewPage();
   InitDataPage(np->mutable_bytes(), layout_, kLvalOwner);
@@ -343,7 +348,6 @@ PagePtr Database::LongValuePage(const TableDef& t, const Column& c, size_t len) 
     allocator_->SetInMap(m->free_map, np->number, true);
   }
   pages.push_back(np->number);
-  if (pages.size() > 8) pages.erase(pages.begin());
   return pager_->GetForWrite(np->number);
 }
 
@@ -365,7 +369,7 @@ std::string Database::StoreLongValue(const TableDef& t, const Column& c, const s
   if (n <= single_max) {
     PagePtr p = LongValuePage(t, c, n);
     DataPage dp(p->mutable_bytes(), layout_);
-    uint16_t slot = dp.Add(data);
+    uint16_t slot = dp.AddReusingDeleted(data);
     dp.Store();
     Put32(f, 0, n | 0x40000000u);
     Put32(f, 4, RowId{p->number, static_cast<uint8_t>(slot)}.Packed());
@@ -382,7 +386,7 @@ std::string Database::StoreLongValue(const TableDef& t, const Column& c, const s
     row.append(data, off, take);
     PagePtr p = LongValuePage(t, c, row.size());
     DataPage dp(p->mutable_bytes(), layout_);
-    uint16_t slot = dp.Add(std::move(row));
+    uint16_t slot = dp.AddReusingDeleted(std::move(row));
     dp.Store();
     next = RowId{p->number, static_cast<uint8_t>(slot)}.Packed();
   }
@@ -410,7 +414,7 @@ void Database::FreeLongValue(const TableDef& t, const Column& c, Bytes field) {
     dp.Delete(at.row);
     dp.Store();
     // The freed room is used again by the next long values of this column.
-    if (std::find(pages.begin(), pages.end(), at.page) == pages.end()) pages.insert(pages.begin(), at.page);
+    if (std::find(pages.begin(), pages.end(), at.page) == pages.end()) pages.push_back(at.page);
     if (!chain) return;
     at = next;
   }

@@ -315,3 +315,49 @@ TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
 
 }  // namespace
 }  // namespace jet
+
+namespace jet {
+namespace {
+
+// A value of a megabyte spans hundreds of long-value pages; replacing it
+// with a short one frees their rows for the column's next values.
+TEST(WriterLongValues, OneMegabyteValueRoundTripsAndIsReplaced) {
+  for (const char* file : {"generated/people_V2007_300.accdb", "jackcess/testV1997.mdb"}) {
+    ScratchDir dir;
+    std::string path = dir.Copy(file);
+    const std::string table = std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
+    std::string big = MemoOfSize(1 << 20, 3, true);
+    RowId first;
+    uint32_t pages_after_big = 0;
+    {
+      auto db = Database::Open(path, OpenOptions{"", true});
+      db->AddColumn(table, "Big", ColumnType::kMemo);
+      auto t = db->Table(table);
+      TableScan scan(*db, t);
+      ASSERT_TRUE(scan.Next());
+      first = scan.id();
+      db->UpdateRow(*t, first, {{t->FindColumn("Big"), Value::Text(big)}});
+      db->Commit();
+      pages_after_big = db->pager().page_count();
+    }
+    {
+      auto db = Database::Open(path, OpenOptions{"", true});
+      auto t = db->Table(table);
+      TableScan scan(*db, t);
+      ASSERT_TRUE(scan.Next());
+      Value v = scan.Get(*t->FindColumn("Big"));
+      ASSERT_EQ(v.kind(), Value::Kind::kText);
+      EXPECT_TRUE(v.bytes() == big);
+      // Replacing it, then writing it again, reuses the freed rows.
+      db->UpdateRow(*t, first, {{t->FindColumn("Big"), Value::Text("short")}});
+      db->UpdateRow(*t, first, {{t->FindColumn("Big"), Value::Text(big)}});
+      db->Commit();
+      EXPECT_LE(db->pager().page_count(), pages_after_big + 2);
+      CheckReport r = CheckDatabase(*db);
+      EXPECT_TRUE(r.ok()) << (r.problems.empty() ? "" : r.problems[0]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace jet

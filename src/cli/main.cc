@@ -9,6 +9,7 @@
 
 #include "cli/output.h"
 #include "jet/check.h"
+#include "jet/create.h"
 #include "jet/database.h"
 #include "jet/error.h"
 
@@ -19,7 +20,8 @@ constexpr const char* kUsage =
     "  tessaly tables DB [--password PW]\n"
     "  tessaly columns DB TABLE [--password PW]\n"
     "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n"
-    "  tessaly check DB [--password PW]\n";
+    "  tessaly check DB [--password PW]\n"
+    "  tessaly create DB [--format mdb2000|mdb2003|accdb2007|accdb2016]\n";
 
 struct Args {
   std::vector<std::string> positional;
@@ -135,6 +137,25 @@ int Check(const Args& a) {
   return r.ok() ? 0 : 1;
 }
 
+int Create(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError("create needs DB");
+  const std::string& path = a.positional[0];
+  std::string name = a.Option("--format");
+  if (name.empty()) {
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    name = lower.size() >= 6 && lower.compare(lower.size() - 6, 6, ".accdb") == 0 ? "accdb2016"
+                                                                                  : "mdb2003";
+  }
+  jet::FileFormat format;
+  if (!jet::ParseFileFormat(name, format)) {
+    throw UsageError("--format is mdb2000, mdb2003, accdb2007 or accdb2016");
+  }
+  jet::CreateDatabase(path, format);
+  return 0;
+}
+
 int Columns(const Args& a) {
   if (a.positional.size() != 2) throw UsageError("columns needs DB and TABLE");
   auto db = OpenDb(a);
@@ -230,6 +251,7 @@ int main(int argc, char** argv) {
     if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "create") return Create(ParseArgs(argc, argv, {"--format"}, {}));
     if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
     if (cmd == "--help" || cmd == "help") {

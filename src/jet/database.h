@@ -14,6 +14,7 @@
 #include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/index.h"
 #include "jet/pager.h"
 #include "jet/properties.h"
 #include "jet/row.h"
@@ -201,6 +202,7 @@ class Database {
   // Pages that recently had room, so consecutive writes fill them up.
   std::map<uint32_t, uint32_t> move_page_;                  // tdef page -> data page
   std::map<uint32_t, uint32_t> insert_page_;                // tdef page -> data page
+  IndexCache index_cache_;
   std::map<std::pair<uint32_t, uint16_t>, std::vector<uint32_t>> lval_pages_;  // column -> pages
 };
 

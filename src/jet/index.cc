@@ -50,10 +50,6 @@ size_t StoredSize(const IndexNode& n) {
   return total;
 }
 
-void PutBE32(std::string& s, uint32_t v) {
-  for (int i = 3; i >= 0; --i) s.push_back(static_cast<char>(v >> (8 * i)));
-}
-
 uint32_t BE32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | p[3];
@@ -144,22 +140,45 @@ void WriteIndexNode(const IndexNode& n, uint32_t owner, const Layout& L, Mutable
   const size_t prefix = PrefixLength(n);
   Put16(page, kPrefix, static_cast<uint16_t>(prefix));
   page[kNodeMark] = n.leaf ? 0x00 : 0x01;
+  uint8_t* out = page.data() + kFirstEntry;
   size_t pos = 0;
-  std::string bytes;
+  auto put_be32 = [&](uint32_t v) {
+    out[pos] = static_cast<uint8_t>(v >> 24);
+    out[pos + 1] = static_cast<uint8_t>(v >> 16);
+    out[pos + 2] = static_cast<uint8_t>(v >> 8);
+    out[pos + 3] = static_cast<uint8_t>(v);
+    pos += 4;
+  };
   for (size_t i = 0; i < n.entries.size(); ++i) {
     const IndexEntry& e = n.entries[i];
-    bytes.assign(e.key, i == 0 ? 0 : prefix, std::string::npos);
-    PutBE32(bytes, e.row);
-    if (!n.leaf) PutBE32(bytes, e.child);
-    std::memcpy(page.data() + kFirstEntry + pos, bytes.data(), bytes.size());
-    pos += bytes.size();
+    const size_t skip = i == 0 ? 0 : prefix;
+    std::memcpy(out + pos, e.key.data() + skip, e.key.size() - skip);
+    pos += e.key.size() - skip;
+    put_be32(e.row);
+    if (!n.leaf) put_be32(e.child);
     page[kBitmap + pos / 8] |= static_cast<uint8_t>(1u << (pos % 8));
   }
   Put16(page, kFree, static_cast<uint16_t>(L.page_size - kFirstEntry - pos));
 }
 
-IndexNode IndexTree::Read(uint32_t page) {
-  return ReadIndexNode(pager_.Get(page)->bytes(), page, layout_);
+std::shared_ptr<IndexNode> IndexCache::Find(uint32_t page) const {
+  auto it = nodes_.find(page);
+  return it == nodes_.end() ? nullptr : it->second;
+}
+
+void IndexCache::Put(std::shared_ptr<IndexNode> node) {
+  // A crude bound: dropping everything costs one parse per page in use.
+  if (nodes_.size() >= 2048) nodes_.clear();
+  nodes_[node->page] = std::move(node);
+}
+
+IndexTree::NodePtr IndexTree::Read(uint32_t page) {
+  if (cache_) {
+    if (NodePtr n = cache_->Find(page)) return n;
+  }
+  auto n = std::make_shared<IndexNode>(ReadIndexNode(pager_.Get(page)->bytes(), page, layout_));
+  if (cache_) cache_->Put(n);
+  return n;
 }
 
 void IndexTree::Write(const IndexNode& node) {
@@ -167,14 +186,21 @@ void IndexTree::Write(const IndexNode& node) {
   WriteIndexNode(node, owner_, layout_, p->mutable_bytes());
 }
 
-IndexNode IndexTree::NewNode(bool leaf) {
+IndexTree::NodePtr IndexTree::NewNode(bool leaf) {
   PagePtr p = alloc_.NewPage();
-  IndexNode n;
-  n.page = p->number;
-  n.leaf = leaf;
-  alloc_.SetInMap(usage_map_, n.page, true);
+  auto n = std::make_shared<IndexNode>();
+  n->page = p->number;
+  n->leaf = leaf;
+  alloc_.SetInMap(usage_map_, n->page, true);
+  if (cache_) cache_->Put(n);
   return n;
 }
+
+namespace {
+
+bool EntryLess(const IndexEntry& a, const IndexEntry& b) { return CompareEntries(a, b) < 0; }
+
+}  // namespace
 
 std::vector<IndexTree::Step> IndexTree::Descend(const IndexEntry& target) {
   std::vector<Step> path;
@@ -183,92 +209,97 @@ std::vector<IndexTree::Step> IndexTree::Descend(const IndexEntry& target) {
     if (depth > 32) ThrowDamaged("an index tree is too deep (its pages form a loop)");
     Step s;
     s.node = Read(page);
-    if (s.node.leaf) {
+    if (s.node->leaf) {
       path.push_back(std::move(s));
       return path;
     }
-    const auto& es = s.node.entries;
-    if (es.empty() && !s.node.tail) ThrowDamaged("an index node page has no children");
-    size_t i = 0;
-    while (i < es.size() && CompareEntries(target, es[i]) > 0) ++i;
-    if (i == es.size() && !s.node.tail) i = es.size() - 1;
+    const auto& es = s.node->entries;
+    if (es.empty() && !s.node->tail) ThrowDamaged("an index node page has no children");
+    // The first child whose last entry is not below the target.
+    size_t i =
+        static_cast<size_t>(std::lower_bound(es.begin(), es.end(), target, EntryLess) - es.begin());
+    if (i == es.size() && !s.node->tail) i = es.size() - 1;
     s.child = i;
-    page = i < es.size() ? es[i].child : s.node.tail;
+    page = i < es.size() ? es[i].child : s.node->tail;
     path.push_back(std::move(s));
   }
 }
 
 IndexEntry IndexTree::SubtreeMax(const IndexNode& node) {
-  IndexNode n = node;
+  const IndexNode* n = &node;
+  NodePtr hold;
   for (int depth = 0;; ++depth) {
     if (depth > 32) ThrowDamaged("an index tree is too deep (its pages form a loop)");
-    if (n.leaf || !n.tail) {
-      if (n.entries.empty()) ThrowDamaged("an index page is empty");
-      IndexEntry e = n.entries.back();
+    if (n->leaf || !n->tail) {
+      if (n->entries.empty()) ThrowDamaged("an index page is empty");
+      IndexEntry e = n->entries.back();
       e.child = 0;
       return e;
     }
-    n = Read(n.tail);
+    hold = Read(n->tail);
+    n = hold.get();
   }
 }
 
 bool IndexTree::ContainsKey(const std::string& key) {
   IndexEntry target{key, 0, 0};
   std::vector<Step> path = Descend(target);
-  const IndexNode& leaf = path.back().node;
-  auto it = std::lower_bound(
-      leaf.entries.begin(), leaf.entries.end(), target,
-      [](const IndexEntry& a, const IndexEntry& b) { return CompareEntries(a, b) < 0; });
+  const IndexNode& leaf = *path.back().node;
+  auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), target, EntryLess);
   if (it != leaf.entries.end()) return it->key == key;
   if (!leaf.next) return false;
-  IndexNode next = Read(leaf.next);
-  return !next.entries.empty() && next.entries.front().key == key;
+  NodePtr next = Read(leaf.next);
+  return !next->entries.empty() && next->entries.front().key == key;
 }
 
 void IndexTree::Insert(const std::string& key, uint32_t row) {
   RequireJet4(layout_);
-  IndexEntry e{key, row, 0};
-  std::vector<Step> path = Descend(e);
-  IndexNode& leaf = path.back().node;
-  auto it = std::lower_bound(
-      leaf.entries.begin(), leaf.entries.end(), e,
-      [](const IndexEntry& a, const IndexEntry& b) { return CompareEntries(a, b) < 0; });
-  if (it != leaf.entries.end() && CompareEntries(*it, e) == 0) {
-    ThrowDamaged("an index already holds the entry being added");
+  try {
+    IndexEntry e{key, row, 0};
+    std::vector<Step> path = Descend(e);
+    IndexNode& leaf = *path.back().node;
+    auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), e, EntryLess);
+    if (it != leaf.entries.end() && CompareEntries(*it, e) == 0) {
+      ThrowDamaged("an index already holds the entry being added");
+    }
+    it = leaf.entries.insert(it, std::move(e));
+    const bool last = it + 1 == leaf.entries.end();
+    Settle(path, last, last && leaf.next == 0);
+  } catch (...) {
+    // Cached pages may be ahead of the pages now.
+    if (cache_) cache_->Clear();
+    throw;
   }
-  it = leaf.entries.insert(it, std::move(e));
-  const bool last = it + 1 == leaf.entries.end();
-  Settle(path, last, last && leaf.next == 0);
 }
 
 void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended) {
   // The entry that became the maximum of the changed subtree, when it did.
   IndexEntry new_max;
   if (max_changed) {
-    new_max = path.back().node.entries.back();
+    new_max = path.back().node->entries.back();
     new_max.child = 0;
   }
   bool modified = true;
   for (size_t level = path.size(); level-- > 0;) {
-    IndexNode& x = path[level].node;
+    IndexNode& x = *path[level].node;
     bool parent_modified = false;
     bool parent_appended = false;
     if (!IndexNodeFits(x, layout_)) {
       if (level == 0) {
         // The root keeps its page: its entries move to a new page below it,
         // which is then split like any other.
-        IndexNode y = NewNode(x.leaf);
-        y.entries = std::move(x.entries);
-        y.tail = x.tail;
-        IndexEntry top = SubtreeMax(y);
-        top.child = y.page;
+        NodePtr y = NewNode(x.leaf);
+        y->entries = std::move(x.entries);
+        y->tail = x.tail;
+        IndexEntry top = SubtreeMax(*y);
+        top.child = y->page;
         x.leaf = false;
         x.tail = 0;
         x.prev = x.next = 0;
         x.entries = {top};
         Write(x);
         Step down;
-        down.node = std::move(y);
+        down.node = y;
         down.child = path[0].child;
         path[0].child = 0;
         path.insert(path.begin() + 1, std::move(down));
@@ -276,7 +307,8 @@ void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended)
         continue;
       }
       Step& p = path[level - 1];
-      IndexNode n = NewNode(x.leaf);
+      NodePtr np = NewNode(x.leaf);
+      IndexNode& n = *np;
       const size_t count = x.entries.size();
       // Rows appended at the end fill pages completely; anything else splits
       // a page in the middle.
@@ -299,35 +331,35 @@ void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended)
         // either side of the new boundary are no longer neighbours.
         uint32_t left = n.tail ? n.tail : n.entries.back().child;
         uint32_t right = x.entries.empty() ? x.tail : x.entries.front().child;
-        IndexNode l = Read(left);
-        if (!l.leaf) {
-          IndexNode r = Read(right);
-          l.next = 0;
-          r.prev = 0;
-          Write(l);
-          Write(r);
+        NodePtr l = Read(left);
+        if (!l->leaf) {
+          NodePtr r = Read(right);
+          l->next = 0;
+          r->prev = 0;
+          Write(*l);
+          Write(*r);
         }
       }
       head_max.child = n.page;
       n.prev = x.prev;
       n.next = x.page;
       if (x.prev) {
-        IndexNode before = Read(x.prev);
-        before.next = n.page;
-        Write(before);
+        NodePtr before = Read(x.prev);
+        before->next = n.page;
+        Write(*before);
       }
       x.prev = n.page;
       Write(n);
       Write(x);
-      const bool x_was_last = p.child + 1 >= p.node.entries.size() + (p.node.tail ? 1 : 0);
-      p.node.entries.insert(p.node.entries.begin() + static_cast<long>(p.child), head_max);
+      const bool x_was_last = p.child + 1 >= p.node->entries.size() + (p.node->tail ? 1 : 0);
+      p.node->entries.insert(p.node->entries.begin() + static_cast<long>(p.child), head_max);
       ++p.child;
-      if (!p.node.tail && p.node.entries.size() >= 2) {
-        p.node.tail = p.node.entries.back().child;
-        p.node.entries.pop_back();
+      if (!p.node->tail && p.node->entries.size() >= 2) {
+        p.node->tail = p.node->entries.back().child;
+        p.node->entries.pop_back();
       }
       parent_modified = true;
-      parent_appended = appended && x_was_last && p.node.next == 0;
+      parent_appended = appended && x_was_last && p.node->next == 0;
     } else if (modified) {
       Write(x);
     }
@@ -335,12 +367,12 @@ void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended)
     Step& p = path[level - 1];
     bool parent_max_changed = false;
     if (max_changed) {
-      const size_t stored = p.node.entries.size();
+      const size_t stored = p.node->entries.size();
       if (p.child < stored) {
-        p.node.entries[p.child].key = new_max.key;
-        p.node.entries[p.child].row = new_max.row;
+        p.node->entries[p.child].key = new_max.key;
+        p.node->entries[p.child].row = new_max.row;
         parent_modified = true;
-        parent_max_changed = p.child + 1 == stored && !p.node.tail;
+        parent_max_changed = p.child + 1 == stored && !p.node->tail;
       } else {
         parent_max_changed = true;  // the tail: nothing stored names its maximum
       }
@@ -364,7 +396,7 @@ std::vector<IndexEntry> IndexTree::Entries() {
     std::vector<uint32_t>& leaves;
     void Walk(uint32_t page, int depth, const IndexEntry* expected_max) {
       if (depth > 32) ThrowDamaged("an index tree is too deep (its pages form a loop)");
-      IndexNode n = tree.Read(page);
+      IndexNode n = *tree.Read(page);
       if (n.leaf) {
         leaves.push_back(page);
         for (auto& e : n.entries) out.push_back(e);
@@ -396,10 +428,10 @@ std::vector<IndexEntry> IndexTree::Entries() {
     if (CompareEntries(out[i - 1], out[i]) >= 0) ThrowDamaged("index entries are out of order");
   }
   for (size_t i = 0; i < leaves.size(); ++i) {
-    IndexNode n = Read(leaves[i]);
+    NodePtr n = Read(leaves[i]);
     uint32_t want_prev = i ? leaves[i - 1] : 0;
     uint32_t want_next = i + 1 < leaves.size() ? leaves[i + 1] : 0;
-    if (n.prev != want_prev || n.next != want_next) {
+    if (n->prev != want_prev || n->next != want_next) {
       ThrowDamaged("index leaf page " + std::to_string(leaves[i]) +
                    " is not linked to its neighbours");
     }

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/allocator.h"
@@ -45,17 +47,33 @@ bool IndexNodeFits(const IndexNode& node, const Layout& layout);
 // Writes the page image; the caller checked that it fits.
 void WriteIndexNode(const IndexNode& node, uint32_t owner, const Layout& layout, MutableBytes page);
 
+// Parsed index pages kept between inserts, so that a run of inserts does not
+// parse the same pages again and again. Only IndexTree changes index pages,
+// and it keeps the cached copies equal to the pages; whoever drops changed
+// pages (a rollback) must clear the cache.
+class IndexCache {
+ public:
+  std::shared_ptr<IndexNode> Find(uint32_t page) const;
+  void Put(std::shared_ptr<IndexNode> node);
+  void Clear() { nodes_.clear(); }
+
+ private:
+  std::unordered_map<uint32_t, std::shared_ptr<IndexNode>> nodes_;
+};
+
 // One real index of a table, for reading and inserting.
 class IndexTree {
  public:
+  // Without a cache every page is parsed when it is needed.
   IndexTree(Pager& pager, PageAllocator& allocator, const Layout& layout, uint32_t tdef_page,
-            uint32_t root, uint32_t usage_map)
+            uint32_t root, uint32_t usage_map, IndexCache* cache = nullptr)
       : pager_(pager),
         alloc_(allocator),
         layout_(layout),
         owner_(tdef_page),
         root_(root),
-        usage_map_(usage_map) {}
+        usage_map_(usage_map),
+        cache_(cache) {}
 
   // Whether an entry with exactly these key bytes exists.
   bool ContainsKey(const std::string& key);
@@ -66,16 +84,17 @@ class IndexTree {
   std::vector<IndexEntry> Entries();
 
  private:
+  using NodePtr = std::shared_ptr<IndexNode>;
   struct Step {
-    IndexNode node;
+    NodePtr node;
     size_t child = 0;  // which child the path continues in (entries, then the tail)
   };
-  IndexNode Read(uint32_t page);
+  NodePtr Read(uint32_t page);
   void Write(const IndexNode& node);
   std::vector<Step> Descend(const IndexEntry& target);
   // The last entry below a page (its subtree's maximum).
   IndexEntry SubtreeMax(const IndexNode& node);
-  IndexNode NewNode(bool leaf);
+  NodePtr NewNode(bool leaf);
   // Settles the path after the leaf at its end changed: writes pages that
   // fit, splits those that do not and carries changed maxima upwards.
   void Settle(std::vector<Step>& path, bool max_changed, bool appended);
@@ -86,6 +105,7 @@ class IndexTree {
   uint32_t owner_;
   uint32_t root_;
   uint32_t usage_map_;
+  IndexCache* cache_;
 };
 
 }  // namespace jet

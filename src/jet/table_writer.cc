@@ -327,7 +327,8 @@ RowId Database::InsertRow(const TableDef& t,
     }
     if ((r.flags & kIndexIgnoreNulls) && KeyAllNull(r, row)) continue;
     std::string key = IndexKey(t, r, row);
-    IndexTree tree(*pager_, *allocator_, layout_, t.tdef_page, r.first_page, r.usage_map);
+    IndexTree tree(*pager_, *allocator_, layout_, t.tdef_page, r.first_page, r.usage_map,
+                   &index_cache_);
     bool existed = tree.ContainsKey(key);
     if (existed && (r.flags & kIndexUnique) && !KeyHasNull(r, row)) {
       std::string what;
@@ -362,7 +363,8 @@ RowId Database::InsertRow(const TableDef& t,
   }
   for (const Pending& p : keys) {
     const RealIndex& r = t.real_indexes[p.index];
-    IndexTree tree(*pager_, *allocator_, layout_, t.tdef_page, r.first_page, r.usage_map);
+    IndexTree tree(*pager_, *allocator_, layout_, t.tdef_page, r.first_page, r.usage_map,
+                   &index_cache_);
     tree.Insert(p.key, id.Packed());
   }
   PagePtr w = pager_->GetForWrite(t.tdef_page);

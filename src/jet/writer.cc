@@ -45,6 +45,7 @@ void Database::ForgetCaches() {
   catalog_loaded_ = false;
   move_page_.clear();
   insert_page_.clear();
+  index_cache_.Clear();
   lval_pages_.clear();
 }
 

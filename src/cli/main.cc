@@ -202,15 +202,18 @@ int Import(const Args& a) {
       size_t eq = spec.rfind('=');
       jet::NewColumn c;
       if (eq == std::string::npos || eq == 0 || !cli::ParseTypeName(spec.substr(eq + 1), c)) {
-        throw UsageError("--type wants NAME=TYPE, TYPE one of text(N) memo byte integer long "
-                         "counter currency single double datetime yesno");
+        throw UsageError(
+            "--type wants NAME=TYPE, TYPE one of text(N) memo byte integer long "
+            "counter currency single double datetime yesno");
       }
       given.emplace_back(spec.substr(0, eq), c);
     }
   }
   const std::string key = a.Option("--key");
   std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(csv.c_str(), "rb"), &std::fclose);
-  if (!in) throw jet::Error(jet::errnum::kGeneric, "Cannot open '" + csv + "': " + std::strerror(errno) + ".");
+  if (!in)
+    throw jet::Error(jet::errnum::kGeneric,
+                     "Cannot open '" + csv + "': " + std::strerror(errno) + ".");
   struct stat st {};
   fstat(fileno(in.get()), &st);
 
@@ -222,7 +225,8 @@ int Import(const Args& a) {
   if (!reader.Next(header)) throw jet::Error(jet::errnum::kGeneric, "'" + csv + "' is empty.");
   bool exists = false;
   for (const auto& e : db->Catalog()) {
-    if (e.type == 1 && e.parent_id == jet::kTablesContainer && jet::NamesEqual(e.name, table)) exists = true;
+    if (e.type == 1 && e.parent_id == jet::kTablesContainer && jet::NamesEqual(e.name, table))
+      exists = true;
   }
   std::vector<cli::ImportColumn> columns(header.size());
   std::vector<cli::TypeGuess> guesses(header.size());
@@ -264,8 +268,8 @@ int Import(const Args& a) {
   // the other columns get their types from their values.
   auto shape = [&](const std::vector<std::string>& f) {
     if (f.size() > header.size()) {
-      throw jet::Error(jet::errnum::kGeneric, "Line " + std::to_string(reader.line()) + " of '" + csv +
-                                                  "' has more fields than the header.");
+      throw jet::Error(jet::errnum::kGeneric, "Line " + std::to_string(reader.line()) + " of '" +
+                                                  csv + "' has more fields than the header.");
     }
   };
   if (!exists) {
@@ -293,7 +297,8 @@ int Import(const Args& a) {
       }
       defs.push_back(columns[i].column);
     }
-    db->CreateTable(table, defs, key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
+    db->CreateTable(table, defs,
+                    key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
     db->Commit();
     t = db->Table(table);
     for (size_t i = 0; i < header.size(); ++i) targets[i] = t->FindColumn(header[i]);

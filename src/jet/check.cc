@@ -190,8 +190,19 @@ class Checker {
       const RealIndex& r = t->real_indexes[i];
       const std::string where = what + " index " + std::to_string(i);
       std::vector<IndexEntry> entries;
+      std::vector<uint32_t> pages;
       try {
-        entries = IndexTree(pager_, alloc, L_, t->tdef_page, r.first_page, r.usage_map).Entries();
+        entries =
+            IndexTree(pager_, alloc, L_, t->tdef_page, r.first_page, r.usage_map).Entries(&pages);
+        for (uint32_t p : pages) {
+          Used(p, where);
+          if (!alloc.InMap(r.usage_map, p)) {
+            Problem(where + ": page " + std::to_string(p) + " is missing from the index's map");
+          }
+          if (U32(pager_.Get(p)->bytes(), 4) != t->tdef_page) {
+            Problem(where + ": page " + std::to_string(p) + " names another owner");
+          }
+        }
       } catch (const Error& e) {
         Problem(where + ": " + e.what());
         continue;

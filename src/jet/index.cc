@@ -384,18 +384,22 @@ void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended)
   }
 }
 
-std::vector<IndexEntry> IndexTree::Entries() {
+std::vector<IndexEntry> IndexTree::Entries(std::vector<uint32_t>* pages) {
   RequireJet4(layout_);
   std::vector<IndexEntry> out;
   std::vector<uint32_t> leaves;
+  std::vector<uint32_t> visited;
   // In-order walk through the tree, checking that every stored node entry
   // is its child's last entry.
   struct Walker {
     IndexTree& tree;
     std::vector<IndexEntry>& out;
     std::vector<uint32_t>& leaves;
+    std::vector<uint32_t>& visited;
     void Walk(uint32_t page, int depth, const IndexEntry* expected_max) {
       if (depth > 32) ThrowDamaged("an index tree is too deep (its pages form a loop)");
+      if (visited.size() > 1000000) ThrowDamaged("an index tree has too many pages");
+      visited.push_back(page);
       IndexNode n = *tree.Read(page);
       if (n.leaf) {
         leaves.push_back(page);
@@ -423,7 +427,13 @@ std::vector<IndexEntry> IndexTree::Entries() {
       }
     }
   };
-  Walker{*this, out, leaves}.Walk(root_, 0, nullptr);
+  Walker{*this, out, leaves, visited}.Walk(root_, 0, nullptr);
+  std::vector<uint32_t> sorted = visited;
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+    ThrowDamaged("an index page is reached twice");
+  }
+  if (pages) *pages = std::move(visited);
   for (size_t i = 1; i < out.size(); ++i) {
     if (CompareEntries(out[i - 1], out[i]) >= 0) ThrowDamaged("index entries are out of order");
   }

@@ -79,9 +79,10 @@ class IndexTree {
   bool ContainsKey(const std::string& key);
   // Adds an entry, splitting pages as needed. The entry must not exist yet.
   void Insert(const std::string& key, uint32_t row);
-  // Every entry in order, read along the leaf level; checks the order and
-  // the links on the way (throws "damaged").
-  std::vector<IndexEntry> Entries();
+  // Every entry in order, read through the whole tree; checks that node
+  // entries match their children, the order, and the links between leaves
+  // (throws "damaged"). `pages` gets every page of the tree.
+  std::vector<IndexEntry> Entries(std::vector<uint32_t>* pages = nullptr);
 
  private:
   using NodePtr = std::shared_ptr<IndexNode>;

@@ -47,6 +47,15 @@ std::vector<std::string> Names(Database& db, int16_t type, int32_t parent) {
   return out;
 }
 
+std::string RandomWord(std::mt19937& rng) {
+  static const char alphabet[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 '-.,&_";
+  std::string s;
+  size_t n = 1 + rng() % 60;
+  for (size_t i = 0; i < n; ++i) s.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
+  return s;
+}
+
 class NewDatabase : public ::testing::TestWithParam<FileFormat> {};
 
 TEST_P(NewDatabase, HasTheSystemObjectsAccessCreates) {
@@ -258,6 +267,38 @@ TEST_P(NewTable, RefusalsChangeNothing) {
   ExpectSound(*db);
 }
 
+TEST_P(NewTable, ManyTablesSplitTheCatalogueIndexes) {
+  ScratchDir dir;
+  const std::string path = (dir.path() / ("m" + Extension(GetParam()))).string();
+  CreateDatabase(path, GetParam());
+  std::set<std::string> names;
+  {
+    auto db = Database::Open(path, OpenOptions{"", true});
+    std::mt19937 rng(5);
+    while (names.size() < 600) {
+      std::string name = "T" + std::to_string(rng() % 100000) + " - " + RandomWord(rng);
+      std::replace(name.begin(), name.end(), '.', '_');  // not allowed in names
+      name.resize(std::min<size_t>(name.size(), 64));
+      while (name.back() == ' ') name.pop_back();
+      bool clash = false;
+      for (const auto& n : names) clash = clash || NamesEqual(n, name);
+      if (clash) continue;
+      db->CreateTable(name, {{"N", ColumnType::kLong}});
+      names.insert(name);
+      if (names.size() % 100 == 0) db->Commit();
+    }
+  }
+  auto db = Database::Open(path, OpenOptions{});
+  std::vector<std::string> listed = db->UserTables();
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), names);
+  for (const RealIndex& r : db->TableById(2)->real_indexes) {
+    IndexNode root =
+        ReadIndexNode(db->pager().Get(r.first_page)->bytes(), r.first_page, db->layout());
+    EXPECT_FALSE(root.leaf);
+  }
+  ExpectSound(*db);
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, NewTable, ::testing::ValuesIn(kAllFormats),
                          [](const auto& info) { return FileFormatName(info.param); });
 
@@ -323,15 +364,6 @@ TEST(IndexKeys, GeneralLegacyText) {
 // and nodes split and the root gains levels; every index is then walked and
 // compared, in order, with the rows.
 class IndexGrowth : public ::testing::TestWithParam<FileFormat> {};
-
-std::string RandomWord(std::mt19937& rng) {
-  static const char alphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 '-.,&_";
-  std::string s;
-  size_t n = 1 + rng() % 60;
-  for (size_t i = 0; i < n; ++i) s.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
-  return s;
-}
 
 TEST_P(IndexGrowth, RandomInsertsKeepEveryIndexInOrder) {
   ScratchDir dir;

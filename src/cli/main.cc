@@ -250,6 +250,9 @@ int Import(const Args& a) {
   std::shared_ptr<const jet::TableDef> t;
   std::vector<const jet::Column*> targets(header.size(), nullptr);
   if (exists) {
+    if (!given.empty() || !key.empty()) {
+      throw UsageError("--type and --key describe a new table; '" + table + "' exists already");
+    }
     t = db->Table(table);
     for (size_t i = 0; i < header.size(); ++i) {
       targets[i] = t->FindColumn(header[i]);
@@ -259,7 +262,8 @@ int Import(const Args& a) {
       }
       columns[i].column.name = targets[i]->name;
       columns[i].column.type = targets[i]->type;
-      columns[i].column.text_chars = static_cast<uint16_t>(targets[i]->length / 2);
+      columns[i].column.text_chars =
+          static_cast<uint16_t>(db->layout().jet3 ? targets[i]->length : targets[i]->length / 2);
       fixed[i] = true;
     }
   }

@@ -345,6 +345,36 @@ RowId Database::InsertRow(const TableDef& t,
     }
     keys.push_back({i, std::move(key), existed});
   }
+  // Enforced relationships where this table refers to another: the row
+  // referred to must exist (a key with a null refers to nothing).
+  for (const LogicalIndex& li : t.logical_indexes) {
+    if (li.kind != 2 || li.related_type != 2) continue;
+    if (li.real_index >= t.real_indexes.size()) ThrowDamaged("an index names no real index");
+    const RealIndex& mine = t.real_indexes[li.real_index];
+    if (KeyHasNull(mine, row)) continue;
+    auto other = TableById(static_cast<int32_t>(li.related_table));
+    const LogicalIndex* theirs = nullptr;
+    for (const auto& o : other->logical_indexes) {
+      if (static_cast<int32_t>(o.number) == li.related_index) theirs = &o;
+    }
+    if (!theirs || theirs->real_index >= other->real_indexes.size() ||
+        other->real_indexes[theirs->real_index].columns.size() != mine.columns.size()) {
+      ThrowDamaged("a relationship names an index its other table does not have");
+    }
+    const RealIndex& key_index = other->real_indexes[theirs->real_index];
+    std::vector<Value> referred(other->max_cols);
+    for (size_t k = 0; k < mine.columns.size(); ++k) {
+      referred[key_index.columns[k].first] = row[mine.columns[k].first];
+    }
+    IndexTree tree(*pager_, *allocator_, layout_, other->tdef_page, key_index.first_page,
+                   key_index.usage_map, &index_cache_);
+    if (!tree.ContainsKey(IndexKey(*other, key_index, referred))) {
+      const CatalogEntry* e = FindObject(static_cast<int32_t>(other->tdef_page));
+      throw Error(errnum::kGeneric,
+                  "You cannot add or change a record because a related record is required in "
+                  "table '" + (e ? e->name : std::string("?")) + "'.");
+    }
+  }
   RowCells cells;
   cells.cells.resize(t.max_cols);
   std::vector<std::pair<const Column*, std::string>> pending_long;

@@ -302,6 +302,61 @@ TEST_P(NewTable, ManyTablesSplitTheCatalogueIndexes) {
 INSTANTIATE_TEST_SUITE_P(Formats, NewTable, ::testing::ValuesIn(kAllFormats),
                          [](const auto& info) { return FileFormatName(info.param); });
 
+// Rows added to tables Access made go into Access's own index trees (with
+// their compressed leaves and nodes), which split; relationships are kept.
+TEST(AccessTables, InsertsKeepTheirIndexesAndRelationships) {
+  ScratchDir dir;
+  const std::string path = dir.Copy("efcore-jet/Northwind.accdb");
+  auto db = Database::Open(path, OpenOptions{"", true});
+  auto ids = [&](const char* table, const char* column) {
+    std::vector<int64_t> out;
+    auto t = db->Table(table);
+    TableScan scan(*db, t);
+    while (scan.Next()) out.push_back(scan.Get(*t->FindColumn(column)).as_int());
+    return out;
+  };
+  std::vector<int64_t> orders = ids("Orders", "OrderID");
+  std::vector<int64_t> products = ids("Products", "ProductID");
+  std::set<std::pair<int64_t, int64_t>> taken;
+  {
+    auto t = db->Table("Order Details");
+    TableScan scan(*db, t);
+    while (scan.Next()) {
+      taken.emplace(scan.Get(*t->FindColumn("OrderID")).as_int(),
+                    scan.Get(*t->FindColumn("ProductID")).as_int());
+    }
+  }
+  const size_t before = taken.size();
+  std::mt19937 rng(77);
+  auto details = db->Table("Order Details");
+  auto col = [&](const char* name) { return details->FindColumn(name); };
+  while (taken.size() < before + 3000) {
+    int64_t o = orders[rng() % orders.size()], p = products[rng() % products.size()];
+    if (!taken.emplace(o, p).second) continue;
+    db->InsertRow(*details, {{col("OrderID"), Value::Int(o)},
+                             {col("ProductID"), Value::Int(p)},
+                             {col("UnitPrice"), Value::Currency(12345)},
+                             {col("Quantity"), Value::Int(static_cast<int>(rng() % 50))},
+                             {col("Discount"), Value::Float(0.05f)}});
+  }
+  try {
+    db->InsertRow(*details, {{col("OrderID"), Value::Int(1)}, {col("ProductID"), Value::Int(1)}});
+    ADD_FAILURE() << "an order that does not exist was accepted";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("related record is required in table 'Orders'"),
+              std::string::npos)
+        << e.what();
+  }
+  db->InsertRow("Customers", {{"CustomerID", Value::Text("TESSA")},
+                              {"CompanyName", Value::Text("Tessaly & Sons' Shop")},
+                              {"City", Value::Text("Berlin")}});
+  db->Commit();
+  auto reopened = Database::Open(path, OpenOptions{});
+  EXPECT_EQ(reopened->Table("Order Details")->row_count, before + 3000);
+  CheckReport r = CheckDatabase(*reopened);
+  for (const auto& p : r.problems) ADD_FAILURE() << p;
+}
+
 // Index keys of Access files: every entry of every index whose key encoding
 // is known must be the key of its row, computed from the row's values.
 TEST(IndexKeys, MatchWhatAccessStored) {

@@ -294,23 +294,23 @@ RowId Database::InsertRow(const TableDef& t,
     if (c.number >= t.max_cols) continue;
     Value& v = row[c.number];
     if (c.type == ColumnType::kBoolean && v.is_null()) v = Value::Bool(false);
-    if (!c.autonumber()) continue;
-    if (c.type == ColumnType::kLong) {
-      if (v.is_null()) {
-        if (autonumber == 0x7FFFFFFF) {
-          throw Error(errnum::kGeneric,
-                      "The AutoNumber field '" + c.name + "' has run out of numbers.");
-        }
-        v = Value::Int(++autonumber);
-      } else if (v.kind() == Value::Kind::kInt && v.as_int() > 0 &&
-                 v.as_int() > static_cast<int64_t>(autonumber) && v.as_int() <= 0x7FFFFFFF) {
-        autonumber = static_cast<uint32_t>(v.as_int());
-      }
-    } else if (c.type == ColumnType::kGuid && v.is_null() && (c.flags & 0x40)) {
+    if (c.type == ColumnType::kGuid && (c.flags & 0x40) && v.is_null()) {
+      // A replication id: a new random GUID.
       static thread_local std::mt19937_64 rng(std::random_device{}());
       std::string g(16, '\0');
       for (auto& ch : g) ch = static_cast<char>(rng());
       v = Value::Guid(g);
+    }
+    if (!c.autonumber() || c.type != ColumnType::kLong) continue;
+    if (v.is_null()) {
+      if (autonumber == 0x7FFFFFFF) {
+        throw Error(errnum::kGeneric,
+                    "The AutoNumber field '" + c.name + "' has run out of numbers.");
+      }
+      v = Value::Int(++autonumber);
+    } else if (v.kind() == Value::Kind::kInt && v.as_int() > static_cast<int64_t>(autonumber) &&
+               v.as_int() <= 0x7FFFFFFF) {
+      autonumber = static_cast<uint32_t>(v.as_int());
     }
   }
   // Index keys, and every refusal, before anything changes.

@@ -156,6 +156,21 @@ TEST_P(CreateAndImport, IndependentReadersSeeTheSameTable) {
   int status = 0;
   std::string out = Tessaly("create " + Quote(db) + " --format " + format, status);
   ASSERT_EQ(status, 0) << out;
+  // The new file opens everywhere, with no user tables.
+  EXPECT_EQ(Tessaly("tables " + Quote(db), status), "");
+  EXPECT_EQ(status, 0);
+  if (HaveMdbReader()) {
+    EXPECT_EQ(Shell("cd " + Quote(OracleDir()) + " && node dump.mjs --list " + Quote(db) + " 2>&1",
+                    status),
+              "");
+    EXPECT_EQ(status, 0);
+  }
+  if (Have("mdb-tables")) {
+    EXPECT_EQ(Shell("mdb-tables -1 " + Quote(db) + " 2>&1", status), "");
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(Shell("mdb-tables -S -1 " + Quote(db) + " 2>&1", status).find("MSysObjects"),
+              std::string::npos);
+  }
   out = Shell(std::string(TESSALY_CLI) + " import " + Quote(db) + " Things " + Quote(csv) +
                   " --type ID=counter --type Price=currency --type Qty=long --type Small=byte"
                   " --type Ratio=single --type Ok=yesno --type Notes=memo --key ID 2>/dev/null",

@@ -198,15 +198,15 @@ int Import(const Args& a) {
   std::vector<std::pair<std::string, jet::NewColumn>> given;
   auto it = a.options.find("--type");
   if (it != a.options.end()) {
-    for (const auto& spec : it->second) {
-      size_t eq = spec.rfind('=');
+    for (const auto& design : it->second) {
+      size_t eq = design.rfind('=');
       jet::NewColumn c;
-      if (eq == std::string::npos || eq == 0 || !cli::ParseTypeName(spec.substr(eq + 1), c)) {
+      if (eq == std::string::npos || eq == 0 || !cli::ParseTypeName(design.substr(eq + 1), c)) {
         throw UsageError(
             "--type wants NAME=TYPE, TYPE one of text(N) memo byte integer long "
             "counter currency single double datetime yesno");
       }
-      given.emplace_back(spec.substr(0, eq), c);
+      given.emplace_back(design.substr(0, eq), c);
     }
   }
   const std::string key = a.Option("--key");

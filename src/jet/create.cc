@@ -25,8 +25,8 @@ constexpr uint32_t kSystemFlags = 0x80000000u;
 constexpr uint32_t kComplexTypeFlags = 0x80030000u;
 constexpr int32_t kMSysDbId = 0x10000000;
 
-ColumnSpec Fixed(const char* name, ColumnType type, uint8_t flags) {
-  ColumnSpec c;
+ColumnDesign Fixed(const char* name, ColumnType type, uint8_t flags) {
+  ColumnDesign c;
   c.name = name;
   c.type = type;
   c.length = FixedLength(type);
@@ -34,8 +34,8 @@ ColumnSpec Fixed(const char* name, ColumnType type, uint8_t flags) {
   return c;
 }
 
-ColumnSpec Variable(const char* name, ColumnType type, uint8_t flags, uint16_t length = 0) {
-  ColumnSpec c;
+ColumnDesign Variable(const char* name, ColumnType type, uint8_t flags, uint16_t length = 0) {
+  ColumnDesign c;
   c.name = name;
   c.type = type;
   c.length = length;
@@ -43,9 +43,9 @@ ColumnSpec Variable(const char* name, ColumnType type, uint8_t flags, uint16_t l
   return c;
 }
 
-IndexSpec Index(const char* name, std::vector<uint16_t> columns, uint8_t flags, uint8_t kind,
-                uint32_t number) {
-  IndexSpec x;
+IndexDesign Index(const char* name, std::vector<uint16_t> columns, uint8_t flags, uint8_t kind,
+                  uint32_t number) {
+  IndexDesign x;
   x.name = name;
   x.columns = std::move(columns);
   x.flags = flags;
@@ -60,8 +60,8 @@ constexpr uint8_t kSysFixed = kColSystem | kColUpdatable | kColFixed;  // 0x13
 constexpr uint8_t kSysVar = kColSystem | kColUpdatable;                // 0x12
 constexpr uint8_t kSysBinary = 0x20 | kColSystem | kColUpdatable;      // 0x32, owner SIDs
 
-TableSpec MSysObjects() {
-  TableSpec t;
+TableDesign MSysObjects() {
+  TableDesign t;
   t.table_type = 0x53;
   t.system_layout = true;
   t.columns = {
@@ -90,8 +90,8 @@ TableSpec MSysObjects() {
   return t;
 }
 
-TableSpec MSysACEs() {
-  TableSpec t;
+TableDesign MSysACEs() {
+  TableDesign t;
   t.table_type = 0x53;
   t.system_layout = true;
   t.columns = {
@@ -104,8 +104,8 @@ TableSpec MSysACEs() {
   return t;
 }
 
-TableSpec MSysQueries() {
-  TableSpec t;
+TableDesign MSysQueries() {
+  TableDesign t;
   t.table_type = 0x53;
   t.system_layout = true;
   t.columns = {
@@ -122,8 +122,8 @@ TableSpec MSysQueries() {
   return t;
 }
 
-TableSpec MSysRelationships() {
-  TableSpec t;
+TableDesign MSysRelationships() {
+  TableDesign t;
   t.table_type = 0x53;
   t.system_layout = true;
   t.columns = {
@@ -145,8 +145,8 @@ TableSpec MSysRelationships() {
   return t;
 }
 
-TableSpec MSysComplexColumns() {
-  TableSpec t;
+TableDesign MSysComplexColumns() {
+  TableDesign t;
   t.system_layout = true;
   t.columns = {
       Variable("ColumnName", ColumnType::kText, kSysVar, 510),
@@ -165,18 +165,18 @@ TableSpec MSysComplexColumns() {
 }
 
 // The template tables of multi-value and attachment fields.
-std::vector<std::pair<const char*, TableSpec>> ComplexTypeTables() {
-  auto single = [](ColumnSpec c) {
-    TableSpec t;
+std::vector<std::pair<const char*, TableDesign>> ComplexTypeTables() {
+  auto single = [](ColumnDesign c) {
+    TableDesign t;
     t.system_layout = true;
     t.columns = {std::move(c)};
     return t;
   };
   const uint8_t fixed = kColUpdatable | kColFixed;
   const uint8_t var = kColUpdatable;
-  ColumnSpec decimal = Variable("Value", ColumnType::kNumeric, var, 9);
+  ColumnDesign decimal = Variable("Value", ColumnType::kNumeric, var, 9);
   decimal.precision = 18;
-  TableSpec attachment;
+  TableDesign attachment;
   attachment.system_layout = true;
   attachment.columns = {
       Variable("FileURL", ColumnType::kMemo, var),
@@ -230,7 +230,7 @@ std::vector<std::vector<uint8_t>> BootstrapPages(Version v, double date, uint8_t
     dp.Store();
   }
 
-  TableSpec spec = MSysObjects();
+  TableDesign design = MSysObjects();
   TablePlacement at;
   InitDataPage(pages[kMaps], L, 0);
   {
@@ -242,14 +242,14 @@ std::vector<std::vector<uint8_t>> BootstrapPages(Version v, double date, uint8_t
     at.free_map = add(MapRow(L, {}));
     at.index_maps = {add(MapRow(L, {kRoot0})), add(MapRow(L, {kRoot1}))};
     at.index_roots = {kRoot0, kRoot1};
-    for (size_t i = 0; i < LongValueColumns(spec); ++i) {
+    for (size_t i = 0; i < LongValueColumns(design); ++i) {
       uint32_t owned = add(MapRow(L, {}));
       uint32_t free = add(MapRow(L, {}));
       at.long_value_maps.emplace_back(owned, free);
     }
     dp.Store();
   }
-  std::vector<uint8_t> tdef = BuildTableDefinition(spec, at, L, 0x0409, sort_version);
+  std::vector<uint8_t> tdef = BuildTableDefinition(design, at, L, 0x0409, sort_version);
   if (tdef.size() > L.page_size) ThrowDamaged("the catalogue's definition does not fit its page");
   std::copy(tdef.begin(), tdef.end(), pages[kCatalog].begin());
   Put16(pages[kCatalog], 2, static_cast<uint16_t>(L.page_size - tdef.size() - 8));
@@ -341,8 +341,8 @@ void CreateDatabase(const std::string& path, FileFormat format, const CreateOpti
       std::vector<std::pair<std::string, uint32_t>> complex_tables;
       if (ace) {
         complex_tables.emplace_back("MSysComplexColumns", db->WriteNewTable(MSysComplexColumns()));
-        for (auto& [name, spec] : ComplexTypeTables()) {
-          complex_tables.emplace_back(name, db->WriteNewTable(spec));
+        for (auto& [name, design] : ComplexTypeTables()) {
+          complex_tables.emplace_back(name, db->WriteNewTable(design));
         }
       }
       auto add = [&](int32_t id, int32_t parent, const std::string& name, int16_t type,

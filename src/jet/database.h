@@ -145,7 +145,7 @@ class Database {
   // The two halves of creating a table, for building a new database: the
   // definition with its maps and empty index roots (returns the definition's
   // page, which is the table's catalogue id), and a catalogue row.
-  uint32_t WriteNewTable(const TableSpec& spec);
+  uint32_t WriteNewTable(const TableDesign& design);
   void AddCatalogRow(const CatalogRow& row);
   void Commit();
   void Rollback();

@@ -66,20 +66,21 @@ uint16_t FixedLength(ColumnType type) {
   }
 }
 
-size_t LongValueColumns(const TableSpec& spec) {
+size_t LongValueColumns(const TableDesign& design) {
   size_t n = 0;
-  for (const auto& c : spec.columns) n += IsLongValue(c.type) ? 1 : 0;
+  for (const auto& c : design.columns) n += IsLongValue(c.type) ? 1 : 0;
   return n;
 }
 
-std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlacement& placement,
-                                          const Layout& L, uint16_t lcid, uint8_t sort_version) {
+std::vector<uint8_t> BuildTableDefinition(const TableDesign& design,
+                                          const TablePlacement& placement, const Layout& L,
+                                          uint16_t lcid, uint8_t sort_version) {
   if (L.jet3) throw Error(errnum::kGeneric, "Tables of Access 97 databases cannot be created.");
-  const size_t ncols = spec.columns.size();
-  const size_t nidx = spec.indexes.size();
+  const size_t ncols = design.columns.size();
+  const size_t nidx = design.indexes.size();
   if (ncols == 0 || ncols > 255) ThrowDamaged("a table needs 1 to 255 columns");
   if (placement.index_maps.size() != nidx || placement.index_roots.size() != nidx ||
-      placement.long_value_maps.size() != LongValueColumns(spec)) {
+      placement.long_value_maps.size() != LongValueColumns(design)) {
     ThrowDamaged("a new table's maps do not match its columns and indexes");
   }
   // Variable slots in column order; a fixed column carries the slot the next
@@ -89,7 +90,7 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
   uint16_t vars = 0;
   uint16_t offset = 0;
   for (size_t i = 0; i < ncols; ++i) {
-    const ColumnSpec& c = spec.columns[i];
+    const ColumnDesign& c = design.columns[i];
     var_index[i] = vars;
     if (c.flags & kColFixed) {
       if (c.type != ColumnType::kBoolean) {
@@ -102,9 +103,9 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
   }
   std::vector<size_t> order(ncols);
   std::iota(order.begin(), order.end(), 0);
-  if (spec.system_layout) {
+  if (design.system_layout) {
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-      return NameOrder(spec.columns[a].name, spec.columns[b].name);
+      return NameOrder(design.columns[a].name, design.columns[b].name);
     });
   }
 
@@ -115,7 +116,7 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
   h[1] = 0x01;
   Put32(h, 0x0C, kConstant1625);
   h[0x18] = 0x01;  // set in every table Access writes
-  h[L.tdef_table_type] = spec.table_type;
+  h[L.tdef_table_type] = design.table_type;
   Put16(h, L.tdef_max_cols, static_cast<uint16_t>(ncols));
   Put16(h, L.tdef_var_cols, vars);
   Put16(h, L.tdef_num_cols, static_cast<uint16_t>(ncols));
@@ -126,14 +127,14 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
   b.append(nidx * L.real_idx_count_entry, '\0');
 
   for (size_t i : order) {
-    const ColumnSpec& c = spec.columns[i];
+    const ColumnDesign& c = design.columns[i];
     std::string d(L.col_desc_size, '\0');
     MutableBytes m(reinterpret_cast<uint8_t*>(d.data()), d.size());
     m[0] = static_cast<uint8_t>(c.type);
     Put32(m, 1, kConstant1625);
     Put16(m, 5, static_cast<uint16_t>(i));
     Put16(m, 7, var_index[i]);
-    Put16(m, 9, spec.system_layout ? 0 : static_cast<uint16_t>(i));
+    Put16(m, 9, design.system_layout ? 0 : static_cast<uint16_t>(i));
     if (c.type == ColumnType::kNumeric) {
       m[11] = c.precision;
       m[12] = c.scale;
@@ -147,10 +148,10 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
     Put16(m, 23, c.length);
     b += d;
   }
-  for (size_t i : order) AppendName(b, spec.columns[i].name);
+  for (size_t i : order) AppendName(b, design.columns[i].name);
 
   for (size_t k = 0; k < nidx; ++k) {
-    const IndexSpec& x = spec.indexes[k];
+    const IndexDesign& x = design.indexes[k];
     if (x.columns.empty() || x.columns.size() > 10) ThrowDamaged("an index needs 1 to 10 columns");
     std::string d(L.real_idx_def_size, '\0');
     MutableBytes m(reinterpret_cast<uint8_t*>(d.data()), d.size());
@@ -167,10 +168,10 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
   std::vector<size_t> logical(nidx);
   std::iota(logical.begin(), logical.end(), 0);
   std::stable_sort(logical.begin(), logical.end(), [&](size_t a, size_t c) {
-    return NameOrder(spec.indexes[a].name, spec.indexes[c].name);
+    return NameOrder(design.indexes[a].name, design.indexes[c].name);
   });
   for (size_t k : logical) {
-    const IndexSpec& x = spec.indexes[k];
+    const IndexDesign& x = design.indexes[k];
     std::string d(L.logical_idx_def_size, '\0');
     MutableBytes m(reinterpret_cast<uint8_t*>(d.data()), d.size());
     Put32(m, 0, kConstant1625);
@@ -182,11 +183,11 @@ std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlac
     m[0x17] = x.kind;
     b += d;
   }
-  for (size_t k : logical) AppendName(b, spec.indexes[k].name);
+  for (size_t k : logical) AppendName(b, design.indexes[k].name);
 
   size_t lv = 0;
   for (size_t i = 0; i < ncols; ++i) {
-    if (!IsLongValue(spec.columns[i].type)) continue;
+    if (!IsLongValue(design.columns[i].type)) continue;
     Append16(b, static_cast<uint16_t>(i));
     Append32(b, placement.long_value_maps[lv].first);
     Append32(b, placement.long_value_maps[lv].second);

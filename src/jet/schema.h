@@ -27,7 +27,7 @@ inline constexpr uint8_t kIndexIgnoreNulls = 0x02;
 inline constexpr uint8_t kIndexRequired = 0x08;
 inline constexpr uint8_t kIndexBase = 0x80;  // set on every index from Jet 4 on
 
-struct ColumnSpec {
+struct ColumnDesign {
   std::string name;
   ColumnType type = ColumnType::kText;
   uint16_t length = 0;  // bytes (text: two per character; memo and OLE: 0)
@@ -37,7 +37,7 @@ struct ColumnSpec {
   uint8_t scale = 0;
 };
 
-struct IndexSpec {
+struct IndexDesign {
   std::string name;
   std::vector<uint16_t> columns;  // column numbers, all ascending
   uint8_t flags = kIndexBase;
@@ -45,13 +45,13 @@ struct IndexSpec {
   uint32_t number = 0;  // the logical index's number
 };
 
-struct TableSpec {
+struct TableDesign {
   uint8_t table_type = 0x4E;  // 'N' user table, 'S' system table
   // System tables list their descriptors in name order and leave the
   // descriptors' second number 0; user tables keep the given order.
   bool system_layout = false;
-  std::vector<ColumnSpec> columns;  // in column-number order
-  std::vector<IndexSpec> indexes;   // one real index each, in real-index order
+  std::vector<ColumnDesign> columns;  // in column-number order
+  std::vector<IndexDesign> indexes;   // one real index each, in real-index order
 };
 
 // Where the definition's maps and index roots are (row pointers, pages).
@@ -65,13 +65,13 @@ struct TablePlacement {
 };
 
 // Number of memo and OLE columns (each needs two map rows).
-size_t LongValueColumns(const TableSpec& spec);
+size_t LongValueColumns(const TableDesign& design);
 
 // The logical definition buffer (page header included, one page or more).
 // `lcid` and `sort_version` go into every descriptor, as Access writes them.
-std::vector<uint8_t> BuildTableDefinition(const TableSpec& spec, const TablePlacement& placement,
-                                          const Layout& layout, uint16_t lcid,
-                                          uint8_t sort_version);
+std::vector<uint8_t> BuildTableDefinition(const TableDesign& design,
+                                          const TablePlacement& placement, const Layout& layout,
+                                          uint16_t lcid, uint8_t sort_version);
 
 // Refuses names Access does not allow for fields and tables ("'x' is not a
 // valid <what> name: ..."): empty, longer than 64 characters, starting with a

@@ -34,7 +34,7 @@ bool Indexable(ColumnType t) {
 
 }  // namespace
 
-uint32_t Database::WriteNewTable(const TableSpec& spec) {
+uint32_t Database::WriteNewTable(const TableDesign& design) {
   RequireWritable();
   if (layout_.jet3) {
     throw Error(errnum::kGeneric, "Tables cannot be created in Access 97 databases.");
@@ -48,8 +48,8 @@ uint32_t Database::WriteNewTable(const TableSpec& spec) {
   PagePtr maps = allocator_->NewPage();
   InitDataPage(maps->mutable_bytes(), layout_, 0);
   TablePlacement at;
-  const size_t lv_columns = LongValueColumns(spec);
-  const size_t rows = 2 + spec.indexes.size() + 2 * lv_columns;
+  const size_t lv_columns = LongValueColumns(design);
+  const size_t rows = 2 + design.indexes.size() + 2 * lv_columns;
   if (rows * (layout_.usage_map_row + 2) > layout_.page_size - layout_.data_header) {
     throw Error(errnum::kGeneric, "The table has too many indexes and memo fields.");
   }
@@ -60,7 +60,7 @@ uint32_t Database::WriteNewTable(const TableSpec& spec) {
     };
     at.owned_map = add();
     at.free_map = add();
-    for (size_t i = 0; i < spec.indexes.size(); ++i) at.index_maps.push_back(add());
+    for (size_t i = 0; i < design.indexes.size(); ++i) at.index_maps.push_back(add());
     for (size_t i = 0; i < lv_columns; ++i) {
       uint32_t owned = add();
       uint32_t free = add();
@@ -68,7 +68,7 @@ uint32_t Database::WriteNewTable(const TableSpec& spec) {
     }
     dp.Store();
   }
-  for (size_t i = 0; i < spec.indexes.size(); ++i) {
+  for (size_t i = 0; i < design.indexes.size(); ++i) {
     PagePtr root = allocator_->NewPage();
     IndexNode empty;
     empty.page = root->number;
@@ -80,7 +80,7 @@ uint32_t Database::WriteNewTable(const TableSpec& spec) {
   t.tdef_page = tdef_page;
   t.pages = {tdef_page};
   std::vector<uint8_t> buffer = BuildTableDefinition(
-      spec, at, layout_, header_.sort_order ? header_.sort_order : 0x0409, header_.sort_version);
+      design, at, layout_, header_.sort_order ? header_.sort_order : 0x0409, header_.sort_version);
   t.buffer.assign(buffer.begin(), buffer.end());
   WriteTableDef(t);
   return tdef_page;
@@ -124,7 +124,7 @@ void Database::CreateTable(const std::string& name, const std::vector<NewColumn>
   }
   if (columns.empty()) throw Error(errnum::kGeneric, "A table needs at least one field.");
   if (columns.size() > 255) throw Error(errnum::kGeneric, "Too many fields defined.");
-  TableSpec spec;
+  TableDesign design;
   for (size_t i = 0; i < columns.size(); ++i) {
     const NewColumn& n = columns[i];
     CheckObjectName(n.name, "field");
@@ -133,7 +133,7 @@ void Database::CreateTable(const std::string& name, const std::vector<NewColumn>
         throw Error(errnum::kGeneric, "The field '" + n.name + "' is defined twice.");
       }
     }
-    ColumnSpec c;
+    ColumnDesign c;
     c.name = n.name;
     c.type = n.type;
     switch (n.type) {
@@ -167,17 +167,17 @@ void Database::CreateTable(const std::string& name, const std::vector<NewColumn>
         throw Error(errnum::kGeneric,
                     "Only Long Integer fields can be AutoNumber ('" + n.name + "').");
       }
-      for (const auto& other : spec.columns) {
+      for (const auto& other : design.columns) {
         if (other.flags & kColAutonumber) {
           throw Error(errnum::kGeneric, "A table can have only one AutoNumber field.");
         }
       }
       c.flags |= kColAutonumber;
     }
-    spec.columns.push_back(std::move(c));
+    design.columns.push_back(std::move(c));
   }
   if (!primary_key.empty()) {
-    IndexSpec pk;
+    IndexDesign pk;
     pk.name = "PrimaryKey";
     pk.flags = kIndexBase | kIndexUnique | kIndexRequired;
     pk.kind = 1;
@@ -201,11 +201,11 @@ void Database::CreateTable(const std::string& name, const std::vector<NewColumn>
       }
       pk.columns.push_back(number);
     }
-    spec.indexes.push_back(std::move(pk));
+    design.indexes.push_back(std::move(pk));
   }
   // The catalogue row must be possible before anything is written.
   if (const Column* c = catalog_def_->FindColumn("Name")) TextSortKey(name, c->sort_version);
-  uint32_t tdef_page = WriteNewTable(spec);
+  uint32_t tdef_page = WriteNewTable(design);
   CatalogRow row;
   row.id = static_cast<int32_t>(tdef_page);
   row.parent_id = kTablesContainer;
@@ -372,7 +372,8 @@ RowId Database::InsertRow(const TableDef& t,
       const CatalogEntry* e = FindObject(static_cast<int32_t>(other->tdef_page));
       throw Error(errnum::kGeneric,
                   "You cannot add or change a record because a related record is required in "
-                  "table '" + (e ? e->name : std::string("?")) + "'.");
+                  "table '" +
+                      (e ? e->name : std::string("?")) + "'.");
     }
   }
   RowCells cells;

@@ -425,9 +425,9 @@ TEST_P(IndexGrowth, RandomInsertsKeepEveryIndexInOrder) {
   const std::string path = (dir.path() / ("g" + Extension(GetParam()))).string();
   CreateDatabase(path, GetParam());
   auto db = Database::Open(path, OpenOptions{"", true});
-  TableSpec spec;
+  TableDesign design;
   auto col = [](const char* name, ColumnType type, uint16_t length, uint8_t flags) {
-    ColumnSpec c;
+    ColumnDesign c;
     c.name = name;
     c.type = type;
     c.length = length;
@@ -435,23 +435,23 @@ TEST_P(IndexGrowth, RandomInsertsKeepEveryIndexInOrder) {
     return c;
   };
   const uint8_t fixed = kColUpdatable | kColFixed;
-  spec.columns = {
+  design.columns = {
       col("Id", ColumnType::kLong, 4, fixed), col("Word", ColumnType::kText, 510, kColUpdatable),
       col("Score", ColumnType::kDouble, 8, fixed), col("When", ColumnType::kDateTime, 8, fixed),
       col("Group", ColumnType::kInteger, 2, fixed)};
   auto index = [](const char* name, std::vector<uint16_t> cols, uint8_t flags, uint32_t number) {
-    IndexSpec x;
+    IndexDesign x;
     x.name = name;
     x.columns = std::move(cols);
     x.flags = flags;
     x.number = number;
     return x;
   };
-  spec.indexes = {index("Id", {0}, kIndexBase | kIndexUnique | kIndexRequired, 0),
-                  index("Word", {1}, kIndexBase, 1),
-                  index("Score", {2}, kIndexBase | kIndexIgnoreNulls, 2),
-                  index("GroupWhen", {4, 3}, kIndexBase, 3)};
-  uint32_t tdef = db->WriteNewTable(spec);
+  design.indexes = {index("Id", {0}, kIndexBase | kIndexUnique | kIndexRequired, 0),
+                    index("Word", {1}, kIndexBase, 1),
+                    index("Score", {2}, kIndexBase | kIndexIgnoreNulls, 2),
+                    index("GroupWhen", {4, 3}, kIndexBase, 3)};
+  uint32_t tdef = db->WriteNewTable(design);
   CatalogRow row;
   row.id = static_cast<int32_t>(tdef);
   row.parent_id = kTablesContainer;

@@ -1,6 +1,8 @@
 // Fills a new memo column of every row of a table with one update per row
 // and reports updates per second (commits included) and file growth.
 //   write_bench DB TABLE COLUMN [COLUMN...]   (works on a copy of DB)
+//   write_bench --generate [ROWS]             (a new table of ROWS people,
+//                                              1,000,000 by default)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -10,19 +12,65 @@
 #include <vector>
 
 #include "jet/check.h"
+#include "jet/create.h"
 #include "jet/database.h"
 
+namespace {
+
+// A table of people made on the spot: an autonumber key and three names.
+void Generate(const std::string& path, size_t rows) {
+  std::filesystem::remove(path);
+  jet::CreateDatabase(path, jet::FileFormat::kAccdb2016);
+  auto db = jet::Database::Open(path, jet::OpenOptions{"", true});
+  db->CreateTable("People",
+                  {{"ID", jet::ColumnType::kLong, 255, true},
+                   {"First", jet::ColumnType::kText, 50},
+                   {"Last", jet::ColumnType::kText, 50},
+                   {"City", jet::ColumnType::kText, 50}},
+                  {"ID"});
+  auto t = db->Table("People");
+  const char* first[] = {"Anna", "Brendan", "Chloé", "David", "Elena", "Farid", "Grace"};
+  const char* last[] = {"O'Connor", "Müller", "Okafor", "García", "Tanaka", "Nowak"};
+  for (size_t i = 0; i < rows; ++i) {
+    db->InsertRow(*t, {{t->FindColumn("First"), jet::Value::Text(first[i % 7])},
+                       {t->FindColumn("Last"), jet::Value::Text(last[i % 6])},
+                       {t->FindColumn("City"), jet::Value::Text("City " + std::to_string(i % 500))}});
+    if (i % 100000 == 99999) db->Commit();
+  }
+  db->Commit();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: write_bench DB TABLE COLUMN [COLUMN...]\n");
+  namespace fs = std::filesystem;
+  std::string source, table;
+  std::vector<std::string> columns;
+  std::string generated;
+  if (argc >= 2 && std::string(argv[1]) == "--generate") {
+    size_t rows = argc >= 3 ? std::stoul(argv[2]) : 1000000;
+    generated = (fs::temp_directory_path() / "tessaly-write-bench-source.accdb").string();
+    auto g0 = std::chrono::steady_clock::now();
+    Generate(generated, rows);
+    double gs = std::chrono::duration<double>(std::chrono::steady_clock::now() - g0).count();
+    std::printf("generated %zu rows in %.3f s (%.0f rows/s)\n", rows, gs, rows / gs);
+    source = generated;
+    table = "People";
+    columns = {"First", "Last", "City"};
+  } else if (argc >= 4) {
+    source = argv[1];
+    table = argv[2];
+    for (int i = 3; i < argc; ++i) columns.push_back(argv[i]);
+  } else {
+    std::fprintf(stderr, "usage: write_bench DB TABLE COLUMN [COLUMN...]\n"
+                         "       write_bench --generate [ROWS]\n");
     return 2;
   }
-  namespace fs = std::filesystem;
   std::string copy = (fs::temp_directory_path() / "tessaly-write-bench.db").string();
-  fs::copy_file(argv[1], copy, fs::copy_options::overwrite_existing);
+  fs::copy_file(source, copy, fs::copy_options::overwrite_existing);
   fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+  if (!generated.empty()) fs::remove(generated);
   const uintmax_t before = fs::file_size(copy);
-  std::string table = argv[2];
   auto t0 = std::chrono::steady_clock::now();
   size_t updates = 0;
   {
@@ -32,7 +80,7 @@ int main(int argc, char** argv) {
     auto t = db->Table(table);
     const jet::Column* merged = t->FindColumn("Merged");
     std::vector<const jet::Column*> parts;
-    for (int i = 3; i < argc; ++i) parts.push_back(t->FindColumn(argv[i]));
+    for (const auto& name : columns) parts.push_back(t->FindColumn(name));
     std::vector<std::pair<jet::RowId, std::string>> work;
     {
       jet::TableScan scan(*db, t);

@@ -1,5 +1,9 @@
 // tessaly: the command-line tool over the same engine as the wizard.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -8,8 +12,10 @@
 #include <vector>
 
 #include "cli/merge_command.h"
+#include "cli/import.h"
 #include "cli/output.h"
 #include "jet/check.h"
+#include "jet/create.h"
 #include "jet/database.h"
 #include "jet/encrypt.h"
 #include "jet/error.h"
@@ -22,7 +28,10 @@ constexpr const char* kUsage =
     "  tessaly columns DB TABLE [--password PW]\n"
     "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n"
     "  tessaly check DB [--password PW]\n"
-    "  tessaly encrypt DB --password PW\n";
+    "  tessaly encrypt DB --password PW\n"
+    "  tessaly create DB [--format mdb2000|mdb2003|accdb2007|accdb2016]\n"
+    "  tessaly import DB TABLE FILE.csv [--type NAME=TYPE ...] [--key NAME]\n"
+    "      TYPE: text(N) memo byte integer long counter currency single double datetime yesno\n";
 
 struct Args {
   std::vector<std::string> positional;
@@ -138,6 +147,206 @@ int Check(const Args& a) {
   return r.ok() ? 0 : 1;
 }
 
+int Create(const Args& a) {
+  if (a.positional.size() != 1) throw UsageError("create needs DB");
+  const std::string& path = a.positional[0];
+  std::string name = a.Option("--format");
+  if (name.empty()) {
+    std::string lower = path;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    name = lower.size() >= 6 && lower.compare(lower.size() - 6, 6, ".accdb") == 0 ? "accdb2016"
+                                                                                  : "mdb2003";
+  }
+  jet::FileFormat format;
+  if (!jet::ParseFileFormat(name, format)) {
+    throw UsageError("--format is mdb2000, mdb2003, accdb2007 or accdb2016");
+  }
+  jet::CreateDatabase(path, format);
+  return 0;
+}
+
+// A progress bar on a terminal: the share of the file read so far.
+class Progress {
+ public:
+  Progress(uint64_t total) : total_(total), on_(isatty(fileno(stderr)) && total > 0) {}
+  void Update(uint64_t done, size_t rows, bool force = false) {
+    if (!on_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    const int width = 30;
+    int filled = static_cast<int>(width * std::min<uint64_t>(done, total_) / total_);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(width - filled), '-');
+    std::fprintf(stderr, "\rimporting [%s] %3d%% %zu rows", bar.c_str(),
+                 static_cast<int>(100 * std::min<uint64_t>(done, total_) / total_), rows);
+    std::fflush(stderr);
+  }
+  void Done() {
+    if (on_) std::fputc('\n', stderr);
+  }
+
+ private:
+  uint64_t total_;
+  bool on_;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+int Import(const Args& a) {
+  if (a.positional.size() != 3) throw UsageError("import needs DB, TABLE and FILE.csv");
+  const std::string& path = a.positional[0];
+  const std::string& table = a.positional[1];
+  const std::string& csv = a.positional[2];
+  std::vector<std::pair<std::string, jet::NewColumn>> given;
+  auto it = a.options.find("--type");
+  if (it != a.options.end()) {
+    for (const auto& design : it->second) {
+      size_t eq = design.rfind('=');
+      jet::NewColumn c;
+      if (eq == std::string::npos || eq == 0 || !cli::ParseTypeName(design.substr(eq + 1), c)) {
+        throw UsageError(
+            "--type wants NAME=TYPE, TYPE one of text(N) memo byte integer long "
+            "counter currency single double datetime yesno");
+      }
+      given.emplace_back(design.substr(0, eq), c);
+    }
+  }
+  const std::string key = a.Option("--key");
+  std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(csv.c_str(), "rb"), &std::fclose);
+  if (!in)
+    throw jet::Error(jet::errnum::kGeneric,
+                     "Cannot open '" + csv + "': " + std::strerror(errno) + ".");
+  struct stat st {};
+  fstat(fileno(in.get()), &st);
+
+  jet::OpenOptions o;
+  o.writable = true;
+  auto db = jet::Database::Open(path, o);
+  cli::CsvReader reader(in.get());
+  std::vector<std::string> header, fields;
+  if (!reader.Next(header)) throw jet::Error(jet::errnum::kGeneric, "'" + csv + "' is empty.");
+  bool exists = false;
+  for (const auto& e : db->Catalog()) {
+    if (e.type == 1 && e.parent_id == jet::kTablesContainer && jet::NamesEqual(e.name, table))
+      exists = true;
+  }
+  std::vector<cli::ImportColumn> columns(header.size());
+  std::vector<cli::TypeGuess> guesses(header.size());
+  std::vector<bool> fixed(header.size(), false);
+  for (size_t i = 0; i < header.size(); ++i) {
+    columns[i].name = header[i];
+    columns[i].column.name = header[i];
+    for (auto& [name, c] : given) {
+      if (jet::NamesEqual(name, header[i])) {
+        columns[i].column = c;
+        columns[i].column.name = header[i];
+        fixed[i] = true;
+      }
+    }
+  }
+  for (auto& [name, c] : given) {
+    bool found = false;
+    for (const auto& h : header) found = found || jet::NamesEqual(name, h);
+    if (!found) throw UsageError("--type names '" + name + "', which the CSV header does not have");
+  }
+  std::shared_ptr<const jet::TableDef> t;
+  std::vector<const jet::Column*> targets(header.size(), nullptr);
+  if (exists) {
+    if (!given.empty() || !key.empty()) {
+      throw UsageError("--type and --key describe a new table; '" + table + "' exists already");
+    }
+    t = db->Table(table);
+    for (size_t i = 0; i < header.size(); ++i) {
+      targets[i] = t->FindColumn(header[i]);
+      if (!targets[i]) {
+        throw jet::Error(jet::errnum::kNoSuchColumn,
+                         "The field '" + header[i] + "' does not exist in table '" + table + "'.");
+      }
+      columns[i].column.name = targets[i]->name;
+      columns[i].column.type = targets[i]->type;
+      columns[i].column.text_chars =
+          static_cast<uint16_t>(db->layout().jet3 ? targets[i]->length : targets[i]->length / 2);
+      fixed[i] = true;
+    }
+  }
+  Progress progress(static_cast<uint64_t>(st.st_size) * (exists ? 1 : 2));
+  // First pass: every record has the header's shape, given types fit, and
+  // the other columns get their types from their values.
+  auto shape = [&](const std::vector<std::string>& f) {
+    if (f.size() > header.size()) {
+      throw jet::Error(jet::errnum::kGeneric, "Line " + std::to_string(reader.line()) + " of '" +
+                                                  csv + "' has more fields than the header.");
+    }
+  };
+  if (!exists) {
+    size_t rows = 0;
+    while (reader.Next(fields)) {
+      shape(fields);
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (fixed[i]) {
+          try {
+            cli::ParseField(columns[i].column, fields[i]);
+          } catch (const jet::Error& e) {
+            throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what());
+          }
+        } else {
+          guesses[i].Add(fields[i]);
+        }
+      }
+      progress.Update(reader.offset(), ++rows);
+    }
+    std::vector<jet::NewColumn> defs;
+    for (size_t i = 0; i < header.size(); ++i) {
+      if (!fixed[i]) {
+        columns[i].column = guesses[i].Result();
+        columns[i].column.name = header[i];
+      }
+      defs.push_back(columns[i].column);
+    }
+    db->CreateTable(table, defs,
+                    key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
+    db->Commit();
+    t = db->Table(table);
+    for (size_t i = 0; i < header.size(); ++i) targets[i] = t->FindColumn(header[i]);
+    std::rewind(in.get());
+    reader = cli::CsvReader(in.get());
+    reader.Next(header);
+  }
+  // Second pass: the rows, committed in batches.
+  const size_t kBatch = 50000;
+  const uint64_t base = exists ? 0 : static_cast<uint64_t>(st.st_size);
+  size_t done = 0, committed = 0;
+  std::vector<std::pair<const jet::Column*, jet::Value>> values;
+  try {
+    while (reader.Next(fields)) {
+      shape(fields);
+      values.clear();
+      for (size_t i = 0; i < fields.size(); ++i) {
+        jet::Value v = cli::ParseField(columns[i].column, fields[i]);
+        if (!v.is_null()) values.emplace_back(targets[i], std::move(v));
+      }
+      db->InsertRow(*t, values);
+      if (++done % kBatch == 0) {
+        db->Commit();
+        committed = done;
+      }
+      progress.Update(base + reader.offset(), done);
+    }
+    db->Commit();
+    committed = done;
+  } catch (const jet::Error& e) {
+    db->Rollback();
+    progress.Done();
+    throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what() + " (" +
+                                     std::to_string(committed) + " rows were imported before it)");
+  }
+  progress.Update(base + reader.offset(), done, true);
+  progress.Done();
+  std::printf("%zu rows imported into '%s'.\n", done, t ? table.c_str() : "");
+  return 0;
+}
+
 int Columns(const Args& a) {
   if (a.positional.size() != 2) throw UsageError("columns needs DB and TABLE");
   auto db = OpenDb(a);
@@ -247,6 +456,8 @@ int main(int argc, char** argv) {
     if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
+    if (cmd == "create") return Create(ParseArgs(argc, argv, {"--format"}, {}));
+    if (cmd == "import") return Import(ParseArgs(argc, argv, {"--type", "--key"}, {}));
     if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "encrypt") return Encrypt(ParseArgs(argc, argv, {"--password"}, {}));
     if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));

@@ -1,9 +1,12 @@
 #include "jet/check.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
 #include "jet/database.h"
+#include "jet/index.h"
+#include "jet/index_key.h"
 #include "jet/page_ops.h"
 #include "jet/usage_map.h"
 
@@ -165,9 +168,93 @@ class Checker {
       Problem(what + ": a row cannot be read: " + e.what());
     }
     report_.rows += rows;
+    CheckIndexes(what, t);
     if (rows != t->row_count) {
       Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
            std::to_string(rows));
+    }
+  }
+
+  // Every index holds exactly one entry per row (rows whose key is all null
+  // may be left out of indexes that ignore nulls), in order, and its pages
+  // form a sound tree. Where the key encoding is known, the entries' keys
+  // must be the keys of their rows.
+  void CheckIndexes(const std::string& what, const std::shared_ptr<const TableDef>& t) {
+    if (t->real_indexes.empty()) return;
+    if (L_.jet3) {
+      Note(what + ": indexes of Access 97 files are not checked");
+      return;
+    }
+    PageAllocator alloc(pager_, L_);
+    for (size_t i = 0; i < t->real_indexes.size(); ++i) {
+      const RealIndex& r = t->real_indexes[i];
+      const std::string where = what + " index " + std::to_string(i);
+      std::vector<IndexEntry> entries;
+      std::vector<uint32_t> pages;
+      try {
+        entries =
+            IndexTree(pager_, alloc, L_, t->tdef_page, r.first_page, r.usage_map).Entries(&pages);
+        for (uint32_t p : pages) {
+          Used(p, where);
+          if (!alloc.InMap(r.usage_map, p)) {
+            Problem(where + ": page " + std::to_string(p) + " is missing from the index's map");
+          }
+          if (U32(pager_.Get(p)->bytes(), 4) != t->tdef_page) {
+            Problem(where + ": page " + std::to_string(p) + " names another owner");
+          }
+        }
+      } catch (const Error& e) {
+        Problem(where + ": " + e.what());
+        continue;
+      }
+      std::vector<IndexEntry> expected;
+      bool keys_known = true;
+      try {
+        TableScan scan(db_, t);
+        std::vector<Value> values(t->max_cols);
+        while (scan.Next()) {
+          for (const auto& [number, order] : r.columns) {
+            for (const auto& c : t->columns) {
+              if (c.number == number) values[number] = scan.Get(c);
+            }
+          }
+          if ((r.flags & 0x02) && KeyAllNull(r, values)) continue;
+          IndexEntry e;
+          e.row = scan.id().Packed();
+          if (keys_known) {
+            try {
+              e.key = IndexKey(*t, r, values);
+            } catch (const Error&) {
+              keys_known = false;
+            }
+          }
+          expected.push_back(std::move(e));
+        }
+      } catch (const Error& e) {
+        Problem(where + ": a row cannot be read: " + e.what());
+        continue;
+      }
+      if (!keys_known) {
+        for (auto& e : expected) e.key.clear();
+        for (auto& e : entries) e.key.clear();
+      }
+      auto less = [](const IndexEntry& a, const IndexEntry& b) { return CompareEntries(a, b) < 0; };
+      std::sort(expected.begin(), expected.end(), less);
+      if (!keys_known) std::sort(entries.begin(), entries.end(), less);
+      if (entries.size() != expected.size()) {
+        Problem(where + ": it holds " + std::to_string(entries.size()) + " entries for " +
+                std::to_string(expected.size()) + " rows");
+        continue;
+      }
+      for (size_t k = 0; k < entries.size(); ++k) {
+        if (CompareEntries(entries[k], expected[k]) != 0) {
+          RowId id = RowId::Unpack(entries[k].row);
+          Problem(where + ": entry " + std::to_string(k) + " (page " + std::to_string(id.page) +
+                  " row " + std::to_string(id.row) + ") does not match its row");
+          break;
+        }
+      }
+      if (!keys_known) Note(where + ": keys not compared (collation or type not known)");
     }
   }
 

@@ -14,9 +14,12 @@
 #include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/index.h"
 #include "jet/pager.h"
 #include "jet/properties.h"
 #include "jet/row.h"
+#include "jet/row_writer.h"
+#include "jet/schema.h"
 #include "jet/tdef.h"
 #include "jet/value.h"
 
@@ -42,6 +45,31 @@ struct SchemaRow {
   std::string table_name;
   std::string table_type;
 };
+
+// A column of a table being created.
+struct NewColumn {
+  std::string name;
+  ColumnType type = ColumnType::kText;
+  uint16_t text_chars = 255;  // text columns: 1 to 255 characters
+  bool autonumber = false;    // long columns: numbered 1, 2, 3, ... on insert
+};
+
+// A row of the catalogue (MSysObjects) being added.
+struct CatalogRow {
+  int32_t id = 0;
+  int32_t parent_id = 0;
+  std::string name;
+  int16_t type = 0;
+  uint32_t flags = 0;
+  double date = 0;      // DateCreate and DateUpdate (Access day numbering)
+  std::string lv_prop;  // the LvProp blob, empty for none
+};
+
+// Catalogue ids of the containers every database has.
+inline constexpr int32_t kContainersParent = 0x0F000000;
+inline constexpr int32_t kTablesContainer = 0x0F000001;
+inline constexpr int32_t kDatabasesContainer = 0x0F000002;
+inline constexpr int32_t kRelationshipsContainer = 0x0F000003;
 
 struct OpenOptions {
   std::string password;
@@ -101,6 +129,24 @@ class Database {
   // Sets values of the row whose identity is `id`.
   void UpdateRow(const TableDef& t, RowId id, const std::vector<std::pair<const Column*, Value>>& values);
   // Makes every change durable; on failure the file stays as of the last commit.
+  // Creates a user table with the columns in the order given and, when
+  // `primary_key` names columns, a primary key over them. Refused in Jet 3
+  // files, for an existing name, invalid names, and key columns whose index
+  // keys cannot be written (memo, Yes/No).
+  void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
+                   const std::vector<std::string>& primary_key = {});
+  // Appends a row. Columns not given are null; an autonumber column not
+  // given (or given null) gets the table's next number. Every index of the
+  // table gets its entry; a duplicate in a unique index, or a null in a
+  // primary key, is refused before anything changes. Returns the new row.
+  RowId InsertRow(const TableDef& t, const std::vector<std::pair<const Column*, Value>>& values);
+  RowId InsertRow(const std::string& table,
+                  const std::vector<std::pair<std::string, Value>>& values);
+  // The two halves of creating a table, for building a new database: the
+  // definition with its maps and empty index roots (returns the definition's
+  // page, which is the table's catalogue id), and a catalogue row.
+  uint32_t WriteNewTable(const TableDesign& design);
+  void AddCatalogRow(const CatalogRow& row);
   void Commit();
   void Rollback();
   size_t pending_pages() const { return pager_->dirty_count(); }
@@ -127,6 +173,17 @@ class Database {
   // A page with room for `len` more bytes of long values of column `c`.
   PagePtr LongValuePage(const TableDef& t, const Column& c, size_t len);
   PagePtr MovedRowPage(const TableDef& t, size_t len, uint32_t avoid1, uint32_t avoid2);
+  // Sets the stored form of a column's new value in `cell`; memo and OLE
+  // data waits in `pending_long` until the row is laid out.
+  void SetCell(const Column& c, const Value& v, RowCells::Cell& cell,
+               std::vector<std::pair<const Column*, std::string>>& pending_long);
+  // Lays out a row, storing its pending long values inline when they are
+  // short and the row still fits, else out of line.
+  std::string EncodeRowImage(
+      const TableDef& t, RowCells& cells,
+      const std::vector<std::pair<const Column*, std::string>>& pending_long);
+  // A data page of the table with room for a new row of `len` bytes.
+  PagePtr InsertPage(const TableDef& t, size_t len);
   uint32_t NewMapRow(const TableDef& t);
   const CatalogEntry& FindTableEntry(const std::string& name);
   std::shared_ptr<const TableDef> LoadTable(const CatalogEntry& entry);
@@ -144,6 +201,8 @@ class Database {
   std::unique_ptr<PageAllocator> allocator_;
   // Pages that recently had room, so consecutive writes fill them up.
   std::map<uint32_t, uint32_t> move_page_;                  // tdef page -> data page
+  std::map<uint32_t, uint32_t> insert_page_;                // tdef page -> data page
+  IndexCache index_cache_;
   std::map<std::pair<uint32_t, uint16_t>, std::vector<uint32_t>> lval_pages_;  // column -> pages
 };
 

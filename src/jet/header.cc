@@ -1,5 +1,6 @@
 #include "jet/header.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "jet/bytes.h"
@@ -29,6 +30,43 @@ void ToggleHeaderMask(std::span<uint8_t> page0, Version v) {
   }();
   size_t n = MaskedRegionSize(v);
   for (size_t i = 0; i < n; ++i) page0[kMaskStart + i] ^= stream[i];
+}
+
+std::vector<uint8_t> NewHeaderPage(Version v, double creation_date, uint8_t sort_version) {
+  if (v == Version::kJet3) {
+    throw Error(errnum::kGeneric, "Access 97 databases cannot be created.");
+  }
+  std::vector<uint8_t> p(4096, 0);
+  MutableBytes b(p);
+  p[1] = 0x01;
+  const char* name = v == Version::kJet4 ? "Standard Jet DB" : "Standard ACE DB";
+  std::memcpy(p.data() + 4, name, 15);
+  p[0x14] = static_cast<uint8_t>(v);
+  // The start of the masked region holds the same bytes in every file Access
+  // wrote: 00 01 00 00, then the numbers 0x101, 2, 3, 4 and 5.
+  static constexpr uint8_t kLead[24] = {0, 1, 0, 0, 1, 1, 0, 0, 2, 0, 0, 0,
+                                        3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0};
+  std::memcpy(p.data() + kMaskStart, kLead, sizeof kLead);
+  Put16(b, 0x3C, 1252);
+  Put32(b, 0x3E, 0);
+  // No password: the password field holds just its mask, the integer part of
+  // the creation date repeated.
+  double whole = std::trunc(creation_date);
+  uint32_t mask = (whole > -2147483648.0 && whole < 2147483648.0)
+                      ? static_cast<uint32_t>(static_cast<int32_t>(whole))
+                      : 0;
+  for (int i = 0; i < 10; ++i) Put32(b, 0x42 + 4 * i, mask);
+  Put32(b, 0x6A, 0x11A6);  // seen in files of every version; Jet 4's build number
+  Put16(b, 0x6E, 0x0409);
+  p[0x71] = sort_version;
+  PutF64(b, 0x72, creation_date);
+  // After the masked region: 0x654 and the text "4.0"; near the end of the
+  // page a table of 256 words of 0x100.
+  Put32(b, 0x98, 0x654);
+  std::memcpy(p.data() + 0x9C, "4.0", 4);
+  for (size_t off = 0xE00; off < 0x1000; off += 2) Put16(b, off, 0x100);
+  ToggleHeaderMask(p, v);
+  return p;
 }
 
 HeaderInfo ParseHeader(std::span<const uint8_t> raw) {

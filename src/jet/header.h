@@ -34,6 +34,11 @@ size_t MaskedRegionSize(Version v);
 // are the same operation).
 void ToggleHeaderMask(std::span<uint8_t> page0, Version v);
 
+// Page 0 of a new Jet 4 or ACE database, masked and ready to write: code
+// page 1252, General sort order (LCID 0x0409) in `sort_version`, no
+// encryption, no password, created at `creation_date` (Access day numbering).
+std::vector<uint8_t> NewHeaderPage(Version v, double creation_date, uint8_t sort_version);
+
 // Parses an on-disk page 0 (at least the first 2048 bytes). Throws
 // "not an Access database" for anything else.
 HeaderInfo ParseHeader(std::span<const uint8_t> page0);

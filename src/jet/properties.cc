@@ -169,4 +169,51 @@ ObjectProperties ParseProperties(Bytes blob, const Layout& L, uint16_t code_page
   return out;
 }
 
+std::string EncodeObjectProperties(const std::vector<Property>& props) {
+  std::string names;
+  std::string entries;
+  for (size_t i = 0; i < props.size(); ++i) {
+    const Property& p = props[i];
+    std::string name = EncodeUcs2Text(p.name, false);
+    Append16(names, static_cast<uint16_t>(name.size()));
+    names += name;
+    std::string value;
+    ColumnType type;
+    switch (p.value.kind()) {
+      case Value::Kind::kText:
+        type = ColumnType::kText;
+        value = EncodeUcs2Text(p.value.bytes(), false);
+        break;
+      case Value::Kind::kBool:
+        type = ColumnType::kBoolean;
+        value.push_back(p.value.as_bool() ? 1 : 0);
+        break;
+      case Value::Kind::kInt:
+        type = ColumnType::kLong;
+        Append32(value, static_cast<uint32_t>(p.value.as_int()));
+        break;
+      default:
+        throw Error(errnum::kGeneric,
+                    "The property '" + p.name + "' has a type that cannot be stored.");
+    }
+    Append16(entries, static_cast<uint16_t>(8 + value.size()));
+    entries.push_back(static_cast<char>(p.ddl));
+    entries.push_back(static_cast<char>(type));
+    Append16(entries, static_cast<uint16_t>(i));
+    Append16(entries, static_cast<uint16_t>(value.size()));
+    entries += value;
+  }
+  std::string blob("MR2", 4);
+  Append32(blob, static_cast<uint32_t>(6 + names.size()));
+  Append16(blob, kNamesChunk);
+  blob += names;
+  // The object's own block: an empty name block, then the entries.
+  Append32(blob, static_cast<uint32_t>(6 + 6 + entries.size()));
+  Append16(blob, kObjectChunk);
+  Append32(blob, 6);
+  Append16(blob, 0);
+  blob += entries;
+  return blob;
+}
+
 }  // namespace jet

@@ -53,4 +53,8 @@ struct ObjectProperties {
 // "damaged" jet::Error.
 ObjectProperties ParseProperties(Bytes blob, const Layout& layout, uint16_t code_page);
 
+// Builds the LvProp blob (Jet 4 / ACE) of an object's own properties. Values
+// may be text, Yes/No or whole numbers (stored as Long).
+std::string EncodeObjectProperties(const std::vector<Property>& props);
+
 }  // namespace jet

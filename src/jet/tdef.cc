@@ -187,6 +187,7 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
     LogicalIndex li;
     li.number = U32(b, base);
     li.real_index = U32(b, base + 4);
+    li.related_type = U8(b, base + 8);
     li.related_index = I32(b, base + 9);
     li.related_table = U32(b, base + 13);
     li.kind = b[base + 19];

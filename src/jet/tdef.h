@@ -61,6 +61,9 @@ struct LogicalIndex {
   uint32_t number = 0;
   uint32_t real_index = 0;
   uint8_t kind = 0;  // 0 normal, 1 primary key, 2 foreign key
+  // Relationships: 1 on the side whose key is referred to, 2 on the side
+  // that refers (foreign key), with the other side's index and table.
+  uint8_t related_type = 0;
   int32_t related_index = -1;
   uint32_t related_table = 0;
 };

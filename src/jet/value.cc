@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace jet {
 
@@ -385,6 +386,20 @@ std::string TextForm(const Value& v) {
     }
   }
   return "";
+}
+
+double AccessDateNow() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  DateParts p{local.tm_year + 1900,
+              local.tm_mon + 1,
+              local.tm_mday,
+              local.tm_hour,
+              local.tm_min,
+              local.tm_sec,
+              0};
+  return JoinAccessDate(p);
 }
 
 }  // namespace jet

@@ -147,6 +147,8 @@ struct DateParts {
 };
 DateParts SplitAccessDate(double v);
 double JoinAccessDate(const DateParts& p);
+// The current local time to the second, as Access stamps new objects.
+double AccessDateNow();
 
 // Date/Time Extended: ticks of 100 ns since 0001-01-01 00:00:00 (proleptic
 // Gregorian) up to the end of 9999-12-31.

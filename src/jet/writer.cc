@@ -14,21 +14,6 @@ namespace {
 
 constexpr size_t kInlineLimit = 64;
 
-void CheckColumnName(const std::string& name) {
-  auto refuse = [&](const std::string& why) {
-    throw Error(errnum::kGeneric, "'" + name + "' is not a valid field name: " + why + ".");
-  };
-  if (name.empty()) refuse("it is empty");
-  if (Utf8Length(name) > 64) refuse("it is longer than 64 characters");
-  if (name[0] == ' ') refuse("it starts with a blank");
-  for (unsigned char ch : name) {
-    if (ch < 0x20 || ch == 0x7F) refuse("it contains a control character");
-    if (ch == '.' || ch == '!' || ch == '`' || ch == '[' || ch == ']') {
-      refuse("it contains one of the characters . ! ` [ ]");
-    }
-  }
-}
-
 MutableBytes Mut(std::string& s) { return MutableBytes(reinterpret_cast<uint8_t*>(s.data()), s.size()); }
 
 }  // namespace
@@ -59,6 +44,8 @@ void Database::ForgetCaches() {
   tables_.clear();
   catalog_loaded_ = false;
   move_page_.clear();
+  insert_page_.clear();
+  index_cache_.Clear();
   lval_pages_.clear();
 }
 
@@ -133,7 +120,7 @@ uint32_t Database::NewMapRow(const TableDef& t) {
 void Database::AddColumn(const std::string& table, const std::string& column, ColumnType type,
                          uint16_t text_chars) {
   RequireWritable();
-  CheckColumnName(column);
+  CheckObjectName(column, "field");
   TableDef t = *Table(table);
   if (t.FindColumn(column)) {
     throw Error(errnum::kGeneric, "The field '" + column + "' already exists in table '" + table + "'.");
@@ -437,6 +424,69 @@ PagePtr Database::MovedRowPage(const TableDef& t, size_t len, uint32_t avoid1, u
   return pager_->GetForWrite(np->number);
 }
 
+void Database::SetCell(const Column& c, const Value& v, RowCells::Cell& cell,
+                       std::vector<std::pair<const Column*, std::string>>& pending_long) {
+  if (c.type == ColumnType::kBoolean) {
+    if (v.kind() != Value::Kind::kBool && v.kind() != Value::Kind::kInt) {
+      if (v.is_null()) throw Error(errnum::kGeneric, "A Yes/No field cannot be set to Null.");
+      throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c.name + "'.");
+    }
+    cell.present = v.kind() == Value::Kind::kBool ? v.as_bool() : v.as_int() != 0;
+    return;
+  }
+  if (v.is_null()) {
+    cell.present = false;
+    cell.bytes.clear();
+    return;
+  }
+  if (IsLongValue(c.type)) {
+    std::string data;
+    if (c.type == ColumnType::kMemo) {
+      if (v.kind() != Value::Kind::kText) {
+        throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c.name + "'.");
+      }
+      data = EncodeText(c, v.bytes(), layout_, header_.code_page);
+    } else {
+      if (v.kind() != Value::Kind::kBinary) {
+        throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c.name + "'.");
+      }
+      data = v.bytes();
+    }
+    cell.present = true;
+    pending_long.emplace_back(&c, std::move(data));
+    return;
+  }
+  cell.present = true;
+  cell.bytes = EncodeValue(c, v, layout_, header_.code_page);
+}
+
+std::string Database::EncodeRowImage(
+    const TableDef& t, RowCells& cells,
+    const std::vector<std::pair<const Column*, std::string>>& pending_long) {
+  // Long values: inline when short and the row still fits, else out of line.
+  std::string image;
+  bool all_inline = true;
+  for (auto& [c, data] : pending_long) {
+    if (data.size() > kInlineLimit) all_inline = false;
+  }
+  if (all_inline) {
+    for (auto& [c, data] : pending_long)
+      cells.cells[c->number].bytes = StoreLongValue(t, *c, data, true);
+    try {
+      image = EncodeRow(t, layout_, cells);
+    } catch (const Error&) {
+      image.clear();
+    }
+  }
+  if (image.empty()) {
+    for (auto& [c, data] : pending_long) {
+      cells.cells[c->number].bytes = StoreLongValue(t, *c, data, data.empty());
+    }
+    image = EncodeRow(t, layout_, cells);
+  }
+  return image;
+}
+
 void Database::UpdateRow(const TableDef& t, RowId id,
                          const std::vector<std::pair<const Column*, Value>>& values) {
   RequireWritable();
@@ -475,59 +525,9 @@ void Database::UpdateRow(const TableDef& t, RowId id,
     }
     auto& cell = cells.cells[c->number];
     if (IsLongValue(c->type) && cell.present) old_long.emplace_back(c, cell.bytes);
-    if (c->type == ColumnType::kBoolean) {
-      if (v.kind() != Value::Kind::kBool && v.kind() != Value::Kind::kInt) {
-        if (v.is_null()) throw Error(errnum::kGeneric, "A Yes/No field cannot be set to Null.");
-        throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c->name + "'.");
-      }
-      cell.present = v.kind() == Value::Kind::kBool ? v.as_bool() : v.as_int() != 0;
-      continue;
-    }
-    if (v.is_null()) {
-      cell.present = false;
-      cell.bytes.clear();
-      continue;
-    }
-    if (IsLongValue(c->type)) {
-      std::string data;
-      if (c->type == ColumnType::kMemo) {
-        if (v.kind() != Value::Kind::kText) {
-          throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c->name + "'.");
-        }
-        data = EncodeText(*c, v.bytes(), layout_, header_.code_page);
-      } else {
-        if (v.kind() != Value::Kind::kBinary) {
-          throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c->name + "'.");
-        }
-        data = v.bytes();
-      }
-      cell.present = true;
-      pending_long.emplace_back(c, std::move(data));
-      continue;
-    }
-    cell.present = true;
-    cell.bytes = EncodeValue(*c, v, layout_, header_.code_page);
+    SetCell(*c, v, cell, pending_long);
   }
-  // Long values: inline when short and the row still fits, else out of line.
-  std::string image;
-  bool all_inline = true;
-  for (auto& [c, data] : pending_long) {
-    if (data.size() > kInlineLimit) all_inline = false;
-  }
-  if (all_inline) {
-    for (auto& [c, data] : pending_long) cells.cells[c->number].bytes = StoreLongValue(t, *c, data, true);
-    try {
-      image = EncodeRow(t, layout_, cells);
-    } catch (const Error&) {
-      image.clear();
-    }
-  }
-  if (image.empty()) {
-    for (auto& [c, data] : pending_long) {
-      cells.cells[c->number].bytes = StoreLongValue(t, *c, data, data.empty());
-    }
-    image = EncodeRow(t, layout_, cells);
-  }
+  std::string image = EncodeRowImage(t, cells, pending_long);
   for (auto& [c, field] : old_long) {
     FreeLongValue(t, *c, Bytes(reinterpret_cast<const uint8_t*>(field.data()), field.size()));
   }

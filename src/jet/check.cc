@@ -23,7 +23,7 @@ class Checker {
     try {
       for (const auto& e : db_.Catalog()) {
         if (e.type != 1) continue;
-        CheckTable(e.name, static_cast<uint32_t>(e.id) & 0x00FFFFFF);
+        CheckTable(e.name, e.id);
       }
     } catch (const Error& e) {
       Problem(std::string("the catalogue cannot be read: ") + e.what());
@@ -75,11 +75,13 @@ class Checker {
     }
   }
 
-  void CheckTable(const std::string& name, uint32_t tdef_page) {
+  void CheckTable(const std::string& name, int32_t object_id) {
     const std::string what = "table '" + name + "'";
+    const uint32_t tdef_page = static_cast<uint32_t>(object_id) & 0x00FFFFFF;
     std::shared_ptr<const TableDef> t;
     try {
-      t = std::make_shared<TableDef>(ReadTableDef(pager_, L_, tdef_page, db_.code_page()));
+      // As the database loads it, so that calculated columns know their result types.
+      t = db_.TableById(object_id);
     } catch (const Error& e) {
       Problem(what + ": definition unreadable: " + e.what());
       return;

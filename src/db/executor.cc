@@ -577,16 +577,66 @@ QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& 
   return r;
 }
 
+long RunCreateTable(jet::Database& db, SharedState& state, const sql::CreateTable& c) {
+  std::vector<jet::NewColumn> columns;
+  std::vector<std::string> key;
+  for (const sql::ColumnDef& d : c.columns) {
+    jet::NewColumn n;
+    n.name = d.name;
+    if (d.type.type == sql::ColumnType::kCounter) {
+      n.type = ColumnType::kLong;
+      n.autonumber = true;
+    } else {
+      n.type = EngineType(d.type, d.name);
+    }
+    if (d.type.size) n.text_chars = static_cast<uint16_t>(std::min(d.type.size, 255));
+    // NOT NULL is kept only where the key implies it: the engine keeps no
+    // Required property yet, and a constraint it cannot keep is refused.
+    if (d.not_null && !d.primary_key &&
+        !(c.primary_key && std::find(c.primary_key->columns.begin(), c.primary_key->columns.end(),
+                                     d.name) != c.primary_key->columns.end())) {
+      throw jet::Error(jet::errnum::kGeneric,
+                       "NOT NULL outside the primary key ('" + d.name + "') is not supported yet.");
+    }
+    if (d.primary_key) key.push_back(d.name);
+    columns.push_back(std::move(n));
+  }
+  if (c.primary_key) key = c.primary_key->columns;
+  db.CreateTable(c.table, columns, key);
+  state.Changed();
+  CommitDatabase(db, state);
+  return 0;
+}
+
+long RunInsert(jet::Database& db, SharedState& state, const sql::Insert& ins) {
+  std::shared_ptr<const jet::TableDef> t = db.Table(ins.table);
+  std::vector<std::pair<const jet::Column*, Value>> values;
+  for (size_t i = 0; i < ins.columns.size(); ++i) {
+    const jet::Column& c = FindColumn(*t, ins.columns[i], ins.table);
+    for (const auto& [given, v] : values) {
+      if (given->number == c.number) {
+        throw jet::Error(jet::errnum::kGeneric, "Duplicate output destination '" + c.name + "'.");
+      }
+    }
+    if (c.calculated() || c.type == ColumnType::kComplex) {
+      throw jet::Error(jet::errnum::kGeneric, "The field '" + c.name + "' cannot be given a value.");
+    }
+    values.emplace_back(&c, *LiteralFor(c, ins.values[i], Use::kAssign));
+  }
+  db.InsertRow(*t, values);
+  // Row indexes of the table do not know the new row.
+  state.ForgetTable(t->tdef_page);
+  state.Changed();
+  if (db.pending_pages() > kCommitBatchPages) CommitDatabase(db, state);
+  return 1;
+}
+
 long RunChange(jet::Database& db, SharedState& state, const sql::Statement& statement) {
   if (auto* u = std::get_if<sql::Update>(&statement)) return RunUpdate(db, state, *u);
   if (auto* a = std::get_if<sql::AlterAdd>(&statement)) return RunAlterAdd(db, state, *a);
   if (auto* d = std::get_if<sql::AlterDrop>(&statement)) return RunAlterDrop(db, state, *d);
-  if (std::holds_alternative<sql::CreateTable>(statement)) {
-    throw jet::Error(jet::errnum::kGeneric, "CREATE TABLE statements are not supported yet.");
-  }
-  if (std::holds_alternative<sql::Insert>(statement)) {
-    throw jet::Error(jet::errnum::kGeneric, "INSERT statements are not supported yet.");
-  }
+  if (auto* c = std::get_if<sql::CreateTable>(&statement)) return RunCreateTable(db, state, *c);
+  if (auto* i = std::get_if<sql::Insert>(&statement)) return RunInsert(db, state, *i);
   throw jet::Error(jet::errnum::kGeneric, "This statement does not change the database.");
 }
 

@@ -32,9 +32,10 @@ void Generate(const std::string& path, size_t rows) {
   const char* first[] = {"Anna", "Brendan", "Chloé", "David", "Elena", "Farid", "Grace"};
   const char* last[] = {"O'Connor", "Müller", "Okafor", "García", "Tanaka", "Nowak"};
   for (size_t i = 0; i < rows; ++i) {
-    db->InsertRow(*t, {{t->FindColumn("First"), jet::Value::Text(first[i % 7])},
-                       {t->FindColumn("Last"), jet::Value::Text(last[i % 6])},
-                       {t->FindColumn("City"), jet::Value::Text("City " + std::to_string(i % 500))}});
+    db->InsertRow(*t,
+                  {{t->FindColumn("First"), jet::Value::Text(first[i % 7])},
+                   {t->FindColumn("Last"), jet::Value::Text(last[i % 6])},
+                   {t->FindColumn("City"), jet::Value::Text("City " + std::to_string(i % 500))}});
     if (i % 100000 == 99999) db->Commit();
   }
   db->Commit();
@@ -62,8 +63,9 @@ int main(int argc, char** argv) {
     table = argv[2];
     for (int i = 3; i < argc; ++i) columns.push_back(argv[i]);
   } else {
-    std::fprintf(stderr, "usage: write_bench DB TABLE COLUMN [COLUMN...]\n"
-                         "       write_bench --generate [ROWS]\n");
+    std::fprintf(stderr,
+                 "usage: write_bench DB TABLE COLUMN [COLUMN...]\n"
+                 "       write_bench --generate [ROWS]\n");
     return 2;
   }
   std::string copy = (fs::temp_directory_path() / "tessaly-write-bench.db").string();
@@ -101,9 +103,11 @@ int main(int argc, char** argv) {
   const uintmax_t after = fs::file_size(copy);
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  std::printf("%zu updates in %.3f s (%.0f updates/s), file %.1f MB -> %.1f MB (+%.1f %%), peak RSS %.1f MB\n",
-              updates, secs, updates / secs, before / 1e6, after / 1e6,
-              100.0 * (double(after) - double(before)) / double(before), ru.ru_maxrss / 1024.0);
+  std::printf(
+      "%zu updates in %.3f s (%.0f updates/s), file %.1f MB -> %.1f MB (+%.1f %%), peak RSS %.1f "
+      "MB\n",
+      updates, secs, updates / secs, before / 1e6, after / 1e6,
+      100.0 * (double(after) - double(before)) / double(before), ru.ru_maxrss / 1024.0);
   auto db = jet::Database::Open(copy, jet::OpenOptions{"", false});
   jet::CheckReport r = jet::CheckDatabase(*db);
   std::printf("check: %s (%zu rows)\n", r.ok() ? "ok" : r.problems[0].c_str(), r.rows);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/merge_command.h"
 #include "cli/import.h"
+#include "cli/merge_command.h"
 #include "cli/output.h"
 #include "jet/check.h"
 #include "jet/create.h"

@@ -619,7 +619,8 @@ long RunInsert(jet::Database& db, SharedState& state, const sql::Insert& ins) {
       }
     }
     if (c.calculated() || c.type == ColumnType::kComplex) {
-      throw jet::Error(jet::errnum::kGeneric, "The field '" + c.name + "' cannot be given a value.");
+      throw jet::Error(jet::errnum::kGeneric,
+                       "The field '" + c.name + "' cannot be given a value.");
     }
     values.emplace_back(&c, *LiteralFor(c, ins.values[i], Use::kAssign));
   }

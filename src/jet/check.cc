@@ -16,7 +16,8 @@ namespace {
 
 class Checker {
  public:
-  explicit Checker(Database& db) : db_(db), L_(db.layout()), pager_(db.pager()), alloc_(pager_, L_) {}
+  explicit Checker(Database& db)
+      : db_(db), L_(db.layout()), pager_(db.pager()), alloc_(pager_, L_) {}
 
   CheckReport Run() {
     report_.pages = pager_.page_count();
@@ -41,7 +42,8 @@ class Checker {
       return;
     }
     if (alloc_.GlobalFree(page)) {
-      Problem(what + ": page " + std::to_string(page) + " is in use but marked free in the file-wide map");
+      Problem(what + ": page " + std::to_string(page) +
+              " is in use but marked free in the file-wide map");
     }
   }
 
@@ -60,9 +62,11 @@ class Checker {
     for (uint16_t i = 0; i < n; ++i) {
       uint16_t e = U16(b, L_.data_header + 2u * i);
       uint32_t off = e & 0x1FFF;
-      if ((e & 0xC000) == 0xC000 && (off > prev || off < table_end)) continue;  // stale offset of a deleted row
+      if ((e & 0xC000) == 0xC000 && (off > prev || off < table_end))
+        continue;  // stale offset of a deleted row
       if (off > prev || off < table_end) {
-        Problem(what + ": page " + std::to_string(page) + " row " + std::to_string(i) + " lies outside its place");
+        Problem(what + ": page " + std::to_string(page) + " row " + std::to_string(i) +
+                " lies outside its place");
         return;
       }
       prev = off;
@@ -108,7 +112,8 @@ class Checker {
     std::set<uint32_t> moved_copies;
     for (uint32_t pg : pages) {
       if (pg >= pager_.page_count()) {
-        Problem(what + ": its usage map names page " + std::to_string(pg) + " past the end of the file");
+        Problem(what + ": its usage map names page " + std::to_string(pg) +
+                " past the end of the file");
         continue;
       }
       PagePtr p = pager_.Get(pg);
@@ -119,7 +124,8 @@ class Checker {
       uint16_t n = U16(b, L_.data_row_count);
       for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
         uint16_t e = U16(b, L_.data_header + 2u * i);
-        if ((e & 0xC000) == 0x8000) moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
+        if ((e & 0xC000) == 0x8000)
+          moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
         if ((e & 0xC000) == 0x4000) {
           try {
             Bytes r = RowBytes(b, L_, i, pager_.page_size());

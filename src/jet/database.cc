@@ -81,7 +81,8 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   std::vector<uint8_t> raw(4096, 0);
   size_t got = file.ReadAt(0, raw);
   if (got < 2048) {
-    throw Error(errnum::kGeneric, "The file '" + path + "' is not an Access database (it is too short).");
+    throw Error(errnum::kGeneric,
+                "The file '" + path + "' is not an Access database (it is too short).");
   }
   raw.resize(got);
   header_ = ParseHeader(raw);
@@ -93,7 +94,8 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   }
   if (options.writable) {
     if (!file.writable()) {
-      throw Error(errnum::kReadOnly, "The database file '" + path + "' is read-only; it cannot be changed.");
+      throw Error(errnum::kReadOnly,
+                  "The database file '" + path + "' is read-only; it cannot be changed.");
     }
     if (!file.TryLockWriter()) {
       throw Error(errnum::kGeneric, "The database '" + path +
@@ -105,8 +107,8 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   if (::access(Pager::JournalPath(path).c_str(), F_OK) == 0) {
     bool mine = file.writable() && file.TryLockWriter();
     if (!mine) {
-      throw Error(errnum::kGeneric, "The database '" + path +
-                                        "' is in use: another program is changing it.");
+      throw Error(errnum::kGeneric,
+                  "The database '" + path + "' is in use: another program is changing it.");
     }
     Pager::RecoverJournal(path, file);
     if (!writable_) file.UnlockWriter();
@@ -148,7 +150,8 @@ void Database::CheckPassword(const std::string& password, std::span<const uint8_
 void Database::UpgradeToWritable() {
   if (writable_) return;
   if (!pager_->file().writable()) {
-    throw Error(errnum::kReadOnly, "The database file '" + path_ + "' is read-only; it cannot be changed.");
+    throw Error(errnum::kReadOnly,
+                "The database file '" + path_ + "' is read-only; it cannot be changed.");
   }
   if (!pager_->file().TryLockWriter()) {
     throw Error(errnum::kGeneric,
@@ -266,9 +269,10 @@ const CatalogEntry& Database::FindTableEntry(const std::string& name) {
     throw Error(errnum::kNoSuchTable, "The table '" + name + "' does not exist in the database.");
   }
   if (hit->type == 4 || hit->type == 6) {
-    throw Error(errnum::kGeneric, "'" + hit->name + "' is a linked table; its data lives in " +
-                                      (hit->database.empty() ? "another database" : "'" + hit->database + "'") +
-                                      ", which is not opened.");
+    throw Error(errnum::kGeneric,
+                "'" + hit->name + "' is a linked table; its data lives in " +
+                    (hit->database.empty() ? "another database" : "'" + hit->database + "'") +
+                    ", which is not opened.");
   }
   if (hit->type == 5) {
     throw Error(errnum::kGeneric, "'" + hit->name + "' is a query, not a table.");

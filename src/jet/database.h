@@ -127,7 +127,8 @@ class Database {
   // Drops a column; refused for columns in an index or a relationship.
   void DropColumn(const std::string& table, const std::string& column);
   // Sets values of the row whose identity is `id`.
-  void UpdateRow(const TableDef& t, RowId id, const std::vector<std::pair<const Column*, Value>>& values);
+  void UpdateRow(const TableDef& t, RowId id,
+                 const std::vector<std::pair<const Column*, Value>>& values);
   // Makes every change durable; on failure the file stays as of the last commit.
   // Creates a user table with the columns in the order given and, when
   // `primary_key` names columns, a primary key over them. Refused in Jet 3
@@ -200,8 +201,8 @@ class Database {
   std::u16string password_;
   std::unique_ptr<PageAllocator> allocator_;
   // Pages that recently had room, so consecutive writes fill them up.
-  std::map<uint32_t, uint32_t> move_page_;                  // tdef page -> data page
-  std::map<uint32_t, uint32_t> insert_page_;                // tdef page -> data page
+  std::map<uint32_t, uint32_t> move_page_;    // tdef page -> data page
+  std::map<uint32_t, uint32_t> insert_page_;  // tdef page -> data page
   IndexCache index_cache_;
   std::map<std::pair<uint32_t, uint16_t>, std::vector<uint32_t>> lval_pages_;  // column -> pages
 };

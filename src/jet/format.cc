@@ -4,13 +4,20 @@ namespace jet {
 
 std::string VersionName(Version v) {
   switch (v) {
-    case Version::kJet3: return "Jet3";
-    case Version::kJet4: return "Jet4";
-    case Version::kAce12: return "ACE12";
-    case Version::kAce14: return "ACE14";
-    case Version::kAce15: return "ACE15";
-    case Version::kAce16: return "ACE16";
-    case Version::kAce17: return "ACE17";
+    case Version::kJet3:
+      return "Jet3";
+    case Version::kJet4:
+      return "Jet4";
+    case Version::kAce12:
+      return "ACE12";
+    case Version::kAce14:
+      return "ACE14";
+    case Version::kAce15:
+      return "ACE15";
+    case Version::kAce16:
+      return "ACE16";
+    case Version::kAce17:
+      return "ACE17";
   }
   return "unknown";
 }

@@ -14,7 +14,8 @@ namespace {
 constexpr size_t kMaskStart = 0x18;
 
 [[noreturn]] void NotADatabase() {
-  throw Error(errnum::kGeneric, "The file is not an Access database (unrecognized database format).");
+  throw Error(errnum::kGeneric,
+              "The file is not an Access database (unrecognized database format).");
 }
 
 }  // namespace

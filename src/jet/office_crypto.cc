@@ -38,10 +38,10 @@ namespace jet {
 namespace {
 
 using office::ByteVec;
-using office::kDatabaseKeyOffset;
-using office::kDescriptorOffset;
 using office::ByteView;
 using office::HashKind;
+using office::kDatabaseKeyOffset;
+using office::kDescriptorOffset;
 
 constexpr size_t kMaskStart = 0x18;
 constexpr size_t kMaskLength = 128;

@@ -23,7 +23,8 @@ DataPage::DataPage(MutableBytes page, const Layout& layout) : page_(page), layou
       if (start <= end && start >= layout.data_header + 2u * n) end = start;
       continue;
     }
-    if (start > end || start < layout.data_header + 2u * n) ThrowDamaged("a row lies outside its page");
+    if (start > end || start < layout.data_header + 2u * n)
+      ThrowDamaged("a row lies outside its page");
     slots_[i].offset = static_cast<uint16_t>(start);
     slots_[i].length = static_cast<uint16_t>(end - start);
     end = start;

@@ -156,8 +156,8 @@ void Pager::JournalOriginal(uint32_t number) {
     std::string jp = JournalPath(file_.path());
     int fd = ::open(jp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
-      throw Error(errnum::kGeneric, "Cannot create the journal '" + jp + "': " +
-                                        std::strerror(errno) + ".");
+      throw Error(errnum::kGeneric,
+                  "Cannot create the journal '" + jp + "': " + std::strerror(errno) + ".");
     }
     ::close(fd);
     journal_ = std::make_unique<PageFile>(jp, true);
@@ -290,7 +290,8 @@ bool Pager::RecoverJournal(const std::string& db_path, PageFile& file) {
     for (uint32_t i = 0; i < h.records; ++i) {
       uint64_t off = kJournalHeader + static_cast<uint64_t>(i) * rec.size();
       if (journal.ReadAt(off, rec) != rec.size()) break;
-      uint32_t sum = static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + h.page_size)));
+      uint32_t sum =
+          static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + h.page_size)));
       if (U32(rec, 4 + h.page_size) != sum) break;
       uint32_t page = U32(rec, 0);
       file.WriteAt(static_cast<uint64_t>(page) * h.page_size,

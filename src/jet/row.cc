@@ -42,7 +42,8 @@ std::string ReadLongValue(Pager& pager, const Layout& L, Bytes f) {
     size_t take = std::min<size_t>(r.size() - 4, len - out.size());
     out.append(reinterpret_cast<const char*>(r.data()) + 4, take);
     at = next;
-    if (take == 0 && out.size() < len && seen.size() > len) ThrowDamaged("a long value chain is empty");
+    if (take == 0 && out.size() < len && seen.size() > len)
+      ThrowDamaged("a long value chain is empty");
   }
   return out;
 }
@@ -141,16 +142,36 @@ Value DecodeFixedValue(ColumnType type, Bytes raw, uint8_t scale) {
     if (raw.size() < n) ThrowDamaged("a value is shorter than its type");
   };
   switch (type) {
-    case ColumnType::kByte: need(1); return Value::Int(raw[0]);
-    case ColumnType::kInteger: need(2); return Value::Int(I16(raw, 0));
-    case ColumnType::kLong: need(4); return Value::Int(I32(raw, 0));
-    case ColumnType::kComplex: need(4); return Value::Complex(I32(raw, 0));
-    case ColumnType::kCurrency: need(8); return Value::Currency(I64(raw, 0));
-    case ColumnType::kBigInt: need(8); return Value::Int(I64(raw, 0));
-    case ColumnType::kFloat: need(4); return Value::Float(F32(raw, 0));
-    case ColumnType::kDouble: need(8); return Value::Double(F64(raw, 0));
-    case ColumnType::kDateTime: need(8); return Value::DateTime(F64(raw, 0));
-    case ColumnType::kGuid: need(16); return Value::Guid(std::string(raw.begin(), raw.begin() + 16));
+    case ColumnType::kByte:
+      need(1);
+      return Value::Int(raw[0]);
+    case ColumnType::kInteger:
+      need(2);
+      return Value::Int(I16(raw, 0));
+    case ColumnType::kLong:
+      need(4);
+      return Value::Int(I32(raw, 0));
+    case ColumnType::kComplex:
+      need(4);
+      return Value::Complex(I32(raw, 0));
+    case ColumnType::kCurrency:
+      need(8);
+      return Value::Currency(I64(raw, 0));
+    case ColumnType::kBigInt:
+      need(8);
+      return Value::Int(I64(raw, 0));
+    case ColumnType::kFloat:
+      need(4);
+      return Value::Float(F32(raw, 0));
+    case ColumnType::kDouble:
+      need(8);
+      return Value::Double(F64(raw, 0));
+    case ColumnType::kDateTime:
+      need(8);
+      return Value::DateTime(F64(raw, 0));
+    case ColumnType::kGuid:
+      need(16);
+      return Value::Guid(std::string(raw.begin(), raw.begin() + 16));
     case ColumnType::kNumeric: {
       need(17);
       std::string mag(16, '\0');
@@ -165,7 +186,8 @@ Value DecodeFixedValue(ColumnType type, Bytes raw, uint8_t scale) {
       if (!ticks) ThrowDamaged("a Date/Time Extended value is not in its stored form");
       return Value::DateTimeExt(*ticks);
     }
-    default: return Value::Binary(std::string(raw.begin(), raw.end()));
+    default:
+      return Value::Binary(std::string(raw.begin(), raw.end()));
   }
 }
 
@@ -234,18 +256,22 @@ Value DecodeCalculated(const Column& c, Bytes raw, Pager& pager, const Layout& L
 Value DecodeValue(const Column& c, Bytes raw, Pager& pager, const Layout& L, uint16_t code_page) {
   if (c.calculated() && !L.jet3) return DecodeCalculated(c, raw, pager, L, code_page);
   switch (c.type) {
-    case ColumnType::kText: return Value::Text(DecodeText(raw, L, c.code_page ? c.code_page : code_page));
+    case ColumnType::kText:
+      return Value::Text(DecodeText(raw, L, c.code_page ? c.code_page : code_page));
     case ColumnType::kMemo: {
       std::string data = ReadLongValue(pager, L, raw);
-      return Value::Text(DecodeText(
-          Bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size()), L,
-          c.code_page ? c.code_page : code_page));
+      return Value::Text(
+          DecodeText(Bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size()), L,
+                     c.code_page ? c.code_page : code_page));
     }
-    case ColumnType::kOle: return Value::Binary(ReadLongValue(pager, L, raw));
+    case ColumnType::kOle:
+      return Value::Binary(ReadLongValue(pager, L, raw));
     case ColumnType::kBinary:
     case ColumnType::kUnknown0D:
-    case ColumnType::kUnknown11: return Value::Binary(std::string(raw.begin(), raw.end()));
-    default: return DecodeFixedValue(c.type, raw, c.scale);
+    case ColumnType::kUnknown11:
+      return Value::Binary(std::string(raw.begin(), raw.end()));
+    default:
+      return DecodeFixedValue(c.type, raw, c.scale);
   }
 }
 

@@ -18,7 +18,8 @@ namespace {
 
 }  // namespace
 
-std::string EncodeText(const Column& c, std::string_view utf8, const Layout& L, uint16_t code_page) {
+std::string EncodeText(const Column& c, std::string_view utf8, const Layout& L,
+                       uint16_t code_page) {
   if (L.jet3) return Utf8ToCodePage(utf8, c.code_page ? c.code_page : code_page);
   // Access compresses text columns that allow it, and short memo values.
   bool may = c.type == ColumnType::kMemo || c.compressible();
@@ -38,14 +39,17 @@ std::string EncodeValue(const Column& c, const Value& v, const Layout& L, uint16
     case ColumnType::kBigInt: {
       if (v.kind() != K::kInt && v.kind() != K::kBool) Mismatch(c);
       int64_t x = v.kind() == K::kBool ? (v.as_bool() ? -1 : 0) : v.as_int();
-      int n = c.type == ColumnType::kByte ? 1 : c.type == ColumnType::kInteger ? 2
-              : c.type == ColumnType::kLong ? 4 : 8;
+      int n = c.type == ColumnType::kByte      ? 1
+              : c.type == ColumnType::kInteger ? 2
+              : c.type == ColumnType::kLong    ? 4
+                                               : 8;
       if (n < 8) {
         int64_t lo = c.type == ColumnType::kByte ? 0 : -(int64_t{1} << (8 * n - 1));
         int64_t hi = c.type == ColumnType::kByte ? 255 : (int64_t{1} << (8 * n - 1)) - 1;
         if (x < lo || x > hi) {
           throw Error(errnum::kTypeMismatch, "The value " + std::to_string(x) +
-                                                 " is out of range for the column '" + c.name + "'.");
+                                                 " is out of range for the column '" + c.name +
+                                                 "'.");
         }
       }
       fixed(static_cast<uint64_t>(x), n);
@@ -190,7 +194,8 @@ std::string EncodeRow(const TableDef& t, const Layout& L, const RowCells& rc) {
     entries.push_back(static_cast<uint8_t>(first));
   }
   if (jumps == real + 1) entries.push_back(0xFF);
-  for (int k = static_cast<int>(entries.size()) - 1; k >= 0; --k) tail.push_back(static_cast<char>(entries[k]));
+  for (int k = static_cast<int>(entries.size()) - 1; k >= 0; --k)
+    tail.push_back(static_cast<char>(entries[k]));
   tail.push_back(static_cast<char>(nvar));
   row += tail;
   row += mask;

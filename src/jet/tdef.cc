@@ -20,7 +20,7 @@ char32_t FoldChar(char32_t c) {
     return (c % 2 == 0) ? c + 1 : c;
   }
   if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;  // Greek
-  if (c >= 0x410 && c <= 0x42F) return c + 32;                 // Cyrillic
+  if (c >= 0x410 && c <= 0x42F) return c + 32;                // Cyrillic
   if (c >= 0x400 && c <= 0x40F) return c + 80;
   return c;
 }
@@ -87,7 +87,8 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
   std::unordered_set<uint32_t> seen{page};
   uint32_t next = U32(first->bytes(), 4);
   while (t.buffer.size() < length) {
-    if (next == 0) ThrowDamaged("table definition on page " + std::to_string(page) + " is cut short");
+    if (next == 0)
+      ThrowDamaged("table definition on page " + std::to_string(page) + " is cut short");
     if (!seen.insert(next).second) ThrowDamaged("table definition pages form a loop");
     PagePtr p = pager.Get(next);
     if (p->data[0] != 0x02) ThrowDamaged("a table definition continues on a page of another kind");
@@ -110,7 +111,8 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
   t.owned_map = U32(b, L.tdef_owned_map);
   t.free_map = U32(b, L.tdef_free_map);
   if (t.num_real_idx > 1000 || t.num_logical_idx > 1000) {
-    ThrowDamaged("table definition on page " + std::to_string(page) + " has impossible index counts");
+    ThrowDamaged("table definition on page " + std::to_string(page) +
+                 " has impossible index counts");
   }
 
   size_t pos = L.tdef_header_end + static_cast<size_t>(t.num_real_idx) * L.real_idx_count_entry;

@@ -51,7 +51,7 @@ struct Column {
 
 struct RealIndex {
   std::vector<std::pair<uint16_t, uint8_t>> columns;  // column number, order flag
-  uint32_t usage_map = 0;                              // row pointer
+  uint32_t usage_map = 0;                             // row pointer
   uint32_t first_page = 0;
   uint8_t flags = 0;
 };

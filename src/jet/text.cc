@@ -143,7 +143,8 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
 std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
-  Utf16Walk(s.size(), [&](size_t i) { return static_cast<uint32_t>(s[i]); }, out);
+  Utf16Walk(
+      s.size(), [&](size_t i) { return static_cast<uint32_t>(s[i]); }, out);
   return out;
 }
 

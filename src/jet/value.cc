@@ -9,25 +9,43 @@ namespace jet {
 
 std::string TypeName(ColumnType t) {
   switch (t) {
-    case ColumnType::kBoolean: return "boolean";
-    case ColumnType::kByte: return "byte";
-    case ColumnType::kInteger: return "integer";
-    case ColumnType::kLong: return "long";
-    case ColumnType::kCurrency: return "currency";
-    case ColumnType::kFloat: return "float";
-    case ColumnType::kDouble: return "double";
-    case ColumnType::kDateTime: return "datetime";
-    case ColumnType::kBinary: return "binary";
-    case ColumnType::kText: return "text";
-    case ColumnType::kOle: return "ole";
-    case ColumnType::kMemo: return "memo";
-    case ColumnType::kGuid: return "repid";
-    case ColumnType::kNumeric: return "numeric";
-    case ColumnType::kComplex: return "complex";
-    case ColumnType::kBigInt: return "bigint";
-    case ColumnType::kDateTimeExt: return "datetimextended";
+    case ColumnType::kBoolean:
+      return "boolean";
+    case ColumnType::kByte:
+      return "byte";
+    case ColumnType::kInteger:
+      return "integer";
+    case ColumnType::kLong:
+      return "long";
+    case ColumnType::kCurrency:
+      return "currency";
+    case ColumnType::kFloat:
+      return "float";
+    case ColumnType::kDouble:
+      return "double";
+    case ColumnType::kDateTime:
+      return "datetime";
+    case ColumnType::kBinary:
+      return "binary";
+    case ColumnType::kText:
+      return "text";
+    case ColumnType::kOle:
+      return "ole";
+    case ColumnType::kMemo:
+      return "memo";
+    case ColumnType::kGuid:
+      return "repid";
+    case ColumnType::kNumeric:
+      return "numeric";
+    case ColumnType::kComplex:
+      return "complex";
+    case ColumnType::kBigInt:
+      return "bigint";
+    case ColumnType::kDateTimeExt:
+      return "datetimextended";
     case ColumnType::kUnknown0D:
-    case ColumnType::kUnknown11: return "binary";
+    case ColumnType::kUnknown11:
+      return "binary";
   }
   return "binary";
 }
@@ -113,17 +131,22 @@ Value Value::Complex(int32_t key, std::shared_ptr<const ComplexList> items) {
 bool operator==(const Value& a, const Value& b) {
   if (a.kind_ != b.kind_) return false;
   switch (a.kind_) {
-    case Value::Kind::kNull: return true;
+    case Value::Kind::kNull:
+      return true;
     case Value::Kind::kBool:
     case Value::Kind::kInt:
-    case Value::Kind::kCurrency: return a.i_ == b.i_;
+    case Value::Kind::kCurrency:
+      return a.i_ == b.i_;
     case Value::Kind::kFloat:
     case Value::Kind::kDateTimeExt:
     case Value::Kind::kComplex:
     case Value::Kind::kDouble:
-    case Value::Kind::kDateTime: return std::memcmp(&a.d_, &b.d_, sizeof(double)) == 0;
-    case Value::Kind::kDecimal: return a.i_ == b.i_ && a.scale_ == b.scale_ && a.s_ == b.s_;
-    default: return a.s_ == b.s_;
+    case Value::Kind::kDateTime:
+      return std::memcmp(&a.d_, &b.d_, sizeof(double)) == 0;
+    case Value::Kind::kDecimal:
+      return a.i_ == b.i_ && a.scale_ == b.scale_ && a.s_ == b.s_;
+    default:
+      return a.s_ == b.s_;
   }
 }
 
@@ -228,8 +251,8 @@ DateParts SplitAccessDate(double v) {
 
 double JoinAccessDate(const DateParts& p) {
   int64_t days = DaysFromCivil(p.year, p.month, p.day) - kEpochDays;
-  double frac = (p.hour * 3600000.0 + p.minute * 60000.0 + p.second * 1000.0 + p.millisecond) /
-                86400000.0;
+  double frac =
+      (p.hour * 3600000.0 + p.minute * 60000.0 + p.second * 1000.0 + p.millisecond) / 86400000.0;
   return days >= 0 ? days + frac : days - frac;
 }
 
@@ -356,24 +379,34 @@ std::string FormatGuid(std::string_view r) {
 
 std::string TextForm(const Value& v) {
   switch (v.kind()) {
-    case Value::Kind::kNull: return "";
-    case Value::Kind::kBool: return v.as_bool() ? "True" : "False";
-    case Value::Kind::kInt: return std::to_string(v.as_int());
+    case Value::Kind::kNull:
+      return "";
+    case Value::Kind::kBool:
+      return v.as_bool() ? "True" : "False";
+    case Value::Kind::kInt:
+      return std::to_string(v.as_int());
     case Value::Kind::kCurrency: {
       int64_t c = v.as_int();
-      unsigned __int128 mag = c < 0 ? static_cast<unsigned __int128>(-(c + 1)) + 1
-                                    : static_cast<unsigned __int128>(c);
+      unsigned __int128 mag =
+          c < 0 ? static_cast<unsigned __int128>(-(c + 1)) + 1 : static_cast<unsigned __int128>(c);
       return FormatScaled(c < 0, mag, 4, true);
     }
-    case Value::Kind::kFloat: return FormatSingle(static_cast<float>(v.as_double()));
-    case Value::Kind::kDouble: return FormatDouble(v.as_double());
-    case Value::Kind::kDateTime: return FormatGeneralDate(v.as_double());
-    case Value::Kind::kText: return v.bytes();
-    case Value::Kind::kBinary: return "Long binary data";
-    case Value::Kind::kGuid: return FormatGuid(v.bytes());
+    case Value::Kind::kFloat:
+      return FormatSingle(static_cast<float>(v.as_double()));
+    case Value::Kind::kDouble:
+      return FormatDouble(v.as_double());
+    case Value::Kind::kDateTime:
+      return FormatGeneralDate(v.as_double());
+    case Value::Kind::kText:
+      return v.bytes();
+    case Value::Kind::kBinary:
+      return "Long binary data";
+    case Value::Kind::kGuid:
+      return FormatGuid(v.bytes());
     case Value::Kind::kDecimal:
       return FormatScaled(v.negative(), DecimalMagnitude(v), v.scale(), true);
-    case Value::Kind::kDateTimeExt: return FormatGeneralDateExt(v.ext_ticks());
+    case Value::Kind::kDateTimeExt:
+      return FormatGeneralDateExt(v.ext_ticks());
     case Value::Kind::kComplex: {
       const ComplexList* list = v.complex();
       if (!list) return std::to_string(v.complex_key());

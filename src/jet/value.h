@@ -131,8 +131,8 @@ struct ComplexList {
 // their own text form, version-history texts oldest first; a complex value
 // whose items were not read shows its key.
 std::string TextForm(const Value& v);
-std::string FormatSingle(float f);     // 7 significant digits
-std::string FormatDouble(double d);    // 15 significant digits
+std::string FormatSingle(float f);   // 7 significant digits
+std::string FormatDouble(double d);  // 15 significant digits
 std::string FormatGeneralDate(double access_date);
 // Decimal digits with exactly `scale` decimals ("12.5000"); `trim` drops
 // trailing zeros and a bare point.

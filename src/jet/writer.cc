@@ -14,7 +14,9 @@ namespace {
 
 constexpr size_t kInlineLimit = 64;
 
-MutableBytes Mut(std::string& s) { return MutableBytes(reinterpret_cast<uint8_t*>(s.data()), s.size()); }
+MutableBytes Mut(std::string& s) {
+  return MutableBytes(reinterpret_cast<uint8_t*>(s.data()), s.size());
+}
 
 }  // namespace
 
@@ -123,31 +125,48 @@ void Database::AddColumn(const std::string& table, const std::string& column, Co
   CheckObjectName(column, "field");
   TableDef t = *Table(table);
   if (t.FindColumn(column)) {
-    throw Error(errnum::kGeneric, "The field '" + column + "' already exists in table '" + table + "'.");
+    throw Error(errnum::kGeneric,
+                "The field '" + column + "' already exists in table '" + table + "'.");
   }
   if (t.columns.size() >= 255) throw Error(errnum::kGeneric, "Too many fields defined.");
   if (t.max_cols >= 255) {
-    throw Error(errnum::kGeneric, "The table '" + table +
-                                      "' has used up its field numbers; compact the database first.");
+    throw Error(
+        errnum::kGeneric,
+        "The table '" + table + "' has used up its field numbers; compact the database first.");
   }
-  bool variable = type == ColumnType::kMemo || type == ColumnType::kOle || type == ColumnType::kText ||
-                  type == ColumnType::kBinary;
+  bool variable = type == ColumnType::kMemo || type == ColumnType::kOle ||
+                  type == ColumnType::kText || type == ColumnType::kBinary;
   uint16_t length = 0;
   switch (type) {
-    case ColumnType::kBoolean: length = 1; break;
-    case ColumnType::kByte: length = 1; break;
-    case ColumnType::kInteger: length = 2; break;
-    case ColumnType::kLong: length = 4; break;
-    case ColumnType::kFloat: length = 4; break;
+    case ColumnType::kBoolean:
+      length = 1;
+      break;
+    case ColumnType::kByte:
+      length = 1;
+      break;
+    case ColumnType::kInteger:
+      length = 2;
+      break;
+    case ColumnType::kLong:
+      length = 4;
+      break;
+    case ColumnType::kFloat:
+      length = 4;
+      break;
     case ColumnType::kCurrency:
     case ColumnType::kDouble:
-    case ColumnType::kDateTime: length = 8; break;
+    case ColumnType::kDateTime:
+      length = 8;
+      break;
     case ColumnType::kText:
       length = static_cast<uint16_t>(layout_.jet3 ? text_chars : 2 * text_chars);
       break;
     case ColumnType::kMemo:
-    case ColumnType::kOle: length = 0; break;
-    default: throw Error(errnum::kGeneric, "Columns of this type cannot be added.");
+    case ColumnType::kOle:
+      length = 0;
+      break;
+    default:
+      throw Error(errnum::kGeneric, "Columns of this type cannot be added.");
   }
   const uint16_t number = t.max_cols;
   uint16_t var_index = 0;
@@ -216,13 +235,17 @@ void Database::AddColumn(const std::string& table, const std::string& column, Co
   }
   // Insert from the back so earlier offsets stay valid.
   std::vector<uint8_t>& buf = t.buffer;
-  buf.insert(buf.begin() + static_cast<long>(t.terminator_offset), map_entry.begin(), map_entry.end());
-  buf.insert(buf.begin() + static_cast<long>(t.real_idx_offset), name_bytes.begin(), name_bytes.end());
+  buf.insert(buf.begin() + static_cast<long>(t.terminator_offset), map_entry.begin(),
+             map_entry.end());
+  buf.insert(buf.begin() + static_cast<long>(t.real_idx_offset), name_bytes.begin(),
+             name_bytes.end());
   size_t desc_at = t.columns_offset + t.columns.size() * layout_.col_desc_size;
   buf.insert(buf.begin() + static_cast<long>(desc_at), desc.begin(), desc.end());
   Put16(buf, layout_.tdef_num_cols, static_cast<uint16_t>(t.columns.size() + 1));
   Put16(buf, layout_.tdef_max_cols, static_cast<uint16_t>(number + 1));
-  if (variable) Put16(buf, layout_.tdef_var_cols, static_cast<uint16_t>(std::max<int>(t.var_cols, var_index + 1)));
+  if (variable)
+    Put16(buf, layout_.tdef_var_cols,
+          static_cast<uint16_t>(std::max<int>(t.var_cols, var_index + 1)));
   const bool first_variable = variable && t.var_cols == 0;
   WriteTableDef(t);
   if (first_variable) {
@@ -243,19 +266,24 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
   TableDef t = *Table(table);
   const Column* c = t.FindColumn(column);
   if (!c) {
-    throw Error(errnum::kNoSuchColumn, "The field '" + column + "' does not exist in table '" + table + "'.");
+    throw Error(errnum::kNoSuchColumn,
+                "The field '" + column + "' does not exist in table '" + table + "'.");
   }
   if (t.ColumnIsIndexed(c->number)) {
-    throw Error(errnum::kGeneric, "The field '" + c->name +
-                                      "' cannot be deleted: it is part of an index or a relationship.");
+    throw Error(
+        errnum::kGeneric,
+        "The field '" + c->name + "' cannot be deleted: it is part of an index or a relationship.");
   }
   if (c->type == ColumnType::kComplex) {
-    throw Error(errnum::kGeneric, "The field '" + c->name + "' holds attachments or multiple values and cannot be deleted here.");
+    throw Error(errnum::kGeneric,
+                "The field '" + c->name +
+                    "' holds attachments or multiple values and cannot be deleted here.");
   }
   // Relationships name their columns in MSysRelationships.
   for (const auto& e : Catalog()) {
     if (e.type != 1 || e.name != "MSysRelationships") continue;
-    auto rel = std::make_shared<TableDef>(ReadTableDef(*pager_, layout_, static_cast<uint32_t>(e.id) & 0xFFFFFF, header_.code_page));
+    auto rel = std::make_shared<TableDef>(
+        ReadTableDef(*pager_, layout_, static_cast<uint32_t>(e.id) & 0xFFFFFF, header_.code_page));
     const Column* obj = rel->FindColumn("szObject");
     const Column* col = rel->FindColumn("szColumn");
     const Column* robj = rel->FindColumn("szReferencedObject");
@@ -269,8 +297,8 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
                NamesEqual(o.bytes(), table) && NamesEqual(v.bytes(), c->name);
       };
       if (is(obj, col) || is(robj, rcol)) {
-        throw Error(errnum::kGeneric, "The field '" + c->name +
-                                          "' cannot be deleted: it is part of a relationship.");
+        throw Error(errnum::kGeneric,
+                    "The field '" + c->name + "' cannot be deleted: it is part of a relationship.");
       }
     }
   }
@@ -518,7 +546,8 @@ void Database::UpdateRow(const TableDef& t, RowId id,
   std::vector<std::pair<const Column*, std::string>> pending_long;  // column, encoded data
   for (const auto& [c, v] : values) {
     if (t.ColumnIsIndexed(c->number)) {
-      throw Error(errnum::kGeneric, "The field '" + c->name + "' is part of an index and cannot be changed here.");
+      throw Error(errnum::kGeneric,
+                  "The field '" + c->name + "' is part of an index and cannot be changed here.");
     }
     if (c->calculated() || c->type == ColumnType::kComplex || c->autonumber()) {
       throw Error(errnum::kGeneric, "The field '" + c->name + "' cannot be updated.");
@@ -536,7 +565,8 @@ void Database::UpdateRow(const TableDef& t, RowId id,
   {
     PagePtr p = pager_->GetForWrite(data_id.page);
     DataPage dp(p->mutable_bytes(), layout_);
-    int32_t growth = static_cast<int32_t>(image.size()) - static_cast<int32_t>(dp.bytes(data_id.row).size());
+    int32_t growth =
+        static_cast<int32_t>(image.size()) - static_cast<int32_t>(dp.bytes(data_id.row).size());
     if (dp.FreeSpace() >= growth) {
       dp.set_bytes(data_id.row, std::move(image));
       dp.Store();

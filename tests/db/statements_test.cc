@@ -106,14 +106,16 @@ TEST_P(Statements, CreateTableAndInsertRows) {
   EXPECT_EQ(rows[1], (Row{"2", "Zoë", std::nullopt, std::nullopt, std::nullopt, "False"}));
   // The key refuses a duplicate and nothing changes.
   std::string text;
-  EXPECT_NE(ErrorOf([&] { conn_.Execute("INSERT INTO [Visits] ([Id], [Who]) VALUES (1, 'again')"); },
-                    &text),
-            0);
+  EXPECT_NE(
+      ErrorOf([&] { conn_.Execute("INSERT INTO [Visits] ([Id], [Who]) VALUES (1, 'again')"); },
+              &text),
+      0);
   EXPECT_EQ(Count("SELECT [Id] FROM [Visits]"), 2u);
   // Rows of an existing table with indexes.
   conn_.Execute("INSERT INTO [People] ([ID], [First]) VALUES (100000, 'New')");
   EXPECT_EQ(Count("SELECT [ID] FROM [People] WHERE [First]='New'"), 1u);
-  EXPECT_EQ(ErrorOf([&] { conn_.Execute("CREATE TABLE [People] ([a] long)"); }), jet::errnum::kGeneric);
+  EXPECT_EQ(ErrorOf([&] { conn_.Execute("CREATE TABLE [People] ([a] long)"); }),
+            jet::errnum::kGeneric);
 }
 
 // ---------------------------------------------------------------------------

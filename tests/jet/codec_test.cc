@@ -1,9 +1,9 @@
+#include "jet/codec.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
-
-#include "jet/codec.h"
 
 namespace jet {
 namespace {

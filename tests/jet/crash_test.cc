@@ -43,7 +43,8 @@ std::vector<RowId> RowIds(Database& db) {
 void WriteBatch(Database& db, int batch) {
   auto t = db.Table(kTable);
   const Column* m = t->FindColumn("Merged");
-  for (RowId id : RowIds(db)) db.UpdateRow(*t, id, {{m, Value::Text(ValueFor(batch, id.Packed()))}});
+  for (RowId id : RowIds(db))
+    db.UpdateRow(*t, id, {{m, Value::Text(ValueFor(batch, id.Packed()))}});
 }
 
 std::string Prepare(ScratchDir& dir) {

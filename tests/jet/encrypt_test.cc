@@ -23,9 +23,9 @@
 namespace jet {
 namespace {
 
+using testing_support::Capture;
 using testing_support::DataPath;
 using testing_support::ReadFile;
-using testing_support::Capture;
 using testing_support::ScratchDir;
 
 constexpr const char* kPassword = "Kestrel-7 Ümlaut";

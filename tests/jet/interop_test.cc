@@ -15,7 +15,9 @@ namespace {
 using testing_support::Capture;
 using testing_support::ScratchDir;
 
-bool Have(const std::string& tool) { return !Capture("command -v " + tool + " 2>/dev/null").empty(); }
+bool Have(const std::string& tool) {
+  return !Capture("command -v " + tool + " 2>/dev/null").empty();
+}
 
 std::string OracleDir() { return std::string(TESSALY_TEST_DATA) + "/../oracle"; }
 
@@ -64,8 +66,8 @@ TEST_P(Interop, IndependentReadersSeeWhatWasWritten) {
     any = true;
     // Unit and record separators: the data holds neither, but it does hold
     // line breaks and commas.
-    std::string out = Capture("mdb-export -Q -d '\x1f' -R '\x1e' '" + path + "' '" + c.table +
-                              "' 2>/dev/null");
+    std::string out =
+        Capture("mdb-export -Q -d '\x1f' -R '\x1e' '" + path + "' '" + c.table + "' 2>/dev/null");
     std::set<std::string> got;
     size_t start = out.find('\x1e') + 1;  // header
     std::string header = out.substr(0, start);
@@ -86,7 +88,8 @@ TEST_P(Interop, IndependentReadersSeeWhatWasWritten) {
         fields.push_back(line.substr(a, b == std::string::npos ? std::string::npos : b - a));
         if (b == std::string::npos) break;
       }
-      if (fields.size() > std::max(key_col, merged_col)) got.insert(fields[key_col] + "|" + fields[merged_col]);
+      if (fields.size() > std::max(key_col, merged_col))
+        got.insert(fields[key_col] + "|" + fields[merged_col]);
       if (q == std::string::npos) break;
     }
     EXPECT_EQ(got, expected) << "mdb-export";
@@ -96,12 +99,15 @@ TEST_P(Interop, IndependentReadersSeeWhatWasWritten) {
     // One line per row: the key's and the new column's values as JSON.
     std::string script =
         "import MDBReader from 'mdb-reader'; import {readFileSync} from 'fs';"
-        "const r = new MDBReader(readFileSync(process.argv[1]), {password: process.argv[4] || undefined});"
-        "for (const row of r.getTable(process.argv[2]).getData()) console.log(String(row[process.argv[3]]) + '|' + row.Merged);";
+        "const r = new MDBReader(readFileSync(process.argv[1]), {password: process.argv[4] || "
+        "undefined});"
+        "for (const row of r.getTable(process.argv[2]).getData()) "
+        "console.log(String(row[process.argv[3]]) + '|' + row.Merged);";
     std::string js = dir.path().string() + "/read.mjs";
     testing_support::WriteFile(js, script);
-    std::string out = Capture("cd '" + OracleDir() + "' && NODE_PATH=node_modules node --input-type=module -e \"$(cat '" + js +
-                          "')\" '" + path + "' '" + c.table + "' '" + c.key + "' '" + c.password + "' 2>&1");
+    std::string out = Capture(
+        "cd '" + OracleDir() + "' && NODE_PATH=node_modules node --input-type=module -e \"$(cat '" +
+        js + "')\" '" + path + "' '" + c.table + "' '" + c.key + "' '" + c.password + "' 2>&1");
     std::set<std::string> got;
     for (size_t p = 0, q; p < out.size(); p = q + 1) {
       q = out.find('\n', p);

@@ -16,7 +16,8 @@ namespace {
 using testing_support::ScratchDir;
 
 std::string RandomText(std::mt19937& rng, size_t max_bytes) {
-  static const char* pieces[] = {"a", "Z", " ", "'", "\"", "é", "ß", "Ω", "Ж", "中", "😀", "\t", "\n", "x"};
+  static const char* pieces[] = {"a", "Z", " ",  "'", "\"", "é",  "ß",
+                                 "Ω", "Ж", "中", "😀", "\t", "\n", "x"};
   size_t target = max_bytes ? rng() % (max_bytes + 1) : 0;
   std::string s;
   while (s.size() < target) s += pieces[rng() % 14];
@@ -57,7 +58,8 @@ TEST_P(RandomUpdates, MatchModelAfterEveryReopen) {
         TableScan scan(*db, t);
         while (scan.Next()) ids.push_back(scan.id());
         for (RowId id : ids) {
-          for (const auto& n : names) model[id.Packed()][n] = n == "Flag" ? Value::Bool(false) : Value::Null();
+          for (const auto& n : names)
+            model[id.Packed()][n] = n == "Flag" ? Value::Bool(false) : Value::Null();
         }
       }
       for (int i = 0; i < 500; ++i) {
@@ -81,7 +83,8 @@ TEST_P(RandomUpdates, MatchModelAfterEveryReopen) {
         } else if (n == "Ratio") {
           v = Value::Double(std::ldexp(static_cast<double>(rng()), -static_cast<int>(rng() % 40)));
         } else {
-          v = Value::DateTime(static_cast<double>(rng() % 80000) - 20000 + (rng() % 86400) / 86400.0);
+          v = Value::DateTime(static_cast<double>(rng() % 80000) - 20000 +
+                              (rng() % 86400) / 86400.0);
         }
         db->UpdateRow(*t, id, {{c, v}});
         model[id.Packed()][n] = v;
@@ -99,9 +102,9 @@ TEST_P(RandomUpdates, MatchModelAfterEveryReopen) {
       auto& want = model.at(scan.id().Packed());
       for (const auto& n : names) {
         Value got = scan.Get(*t->FindColumn(n));
-        ASSERT_TRUE(got == want.at(n)) << "round " << round << " column " << n << ": got '"
-                                       << TextForm(got).substr(0, 40) << "' want '"
-                                       << TextForm(want.at(n)).substr(0, 40) << "'";
+        ASSERT_TRUE(got == want.at(n))
+            << "round " << round << " column " << n << ": got '" << TextForm(got).substr(0, 40)
+            << "' want '" << TextForm(want.at(n)).substr(0, 40) << "'";
       }
       ++rows;
     }
@@ -109,11 +112,12 @@ TEST_P(RandomUpdates, MatchModelAfterEveryReopen) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, RandomUpdates,
-                         ::testing::Values(Case{"generated/people_V2000_200.mdb", "People"},
-                                           Case{"generated/people_V2007_300.accdb", "Order Details"},
-                                           Case{"mdb-reader/office-agile-4.4.accdb", "Table1", "password"}),
-                         [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, RandomUpdates,
+    ::testing::Values(Case{"generated/people_V2000_200.mdb", "People"},
+                      Case{"generated/people_V2007_300.accdb", "Order Details"},
+                      Case{"mdb-reader/office-agile-4.4.accdb", "Table1", "password"}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 }  // namespace
 }  // namespace jet

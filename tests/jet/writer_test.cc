@@ -42,7 +42,8 @@ std::map<uint32_t, std::vector<std::string>> Snapshot(Database& db, const std::s
 }
 
 std::string MemoOfSize(size_t chars, int seed, bool code_page = false) {
-  static const char* words[] = {"Anna ", "O'Hara ", "Zoë ", "façade ", "naïve ", "Łódź ", "日本 ", "x"};
+  static const char* words[] = {"Anna ",  "O'Hara ", "Zoë ",  "façade ",
+                                "naïve ", "Łódź ",   "日本 ", "x"};
   static const char* latin[] = {"Anna ", "O'Hara ", "Zoë ", "façade ", "naïve ", "Øre ", "€ ", "x"};
   const char* const* pick = code_page ? latin : words;
   std::string s;
@@ -139,7 +140,8 @@ TEST_P(WriterRoundTrip, DropAndAddAgainReadsNull) {
     TableScan scan(*db, t);
     std::vector<RowId> ids;
     while (scan.Next()) ids.push_back(scan.id());
-    for (RowId id : ids) db->UpdateRow(*t, id, {{t->FindColumn("Extra"), Value::Text(MemoOfSize(200, 1))}});
+    for (RowId id : ids)
+      db->UpdateRow(*t, id, {{t->FindColumn("Extra"), Value::Text(MemoOfSize(200, 1))}});
     db->Commit();
     uint16_t max_cols = db->Table(f.table)->max_cols;
     db->DropColumn(f.table, "extra");  // names match without regard to case
@@ -201,9 +203,11 @@ TEST(WriterRefusals, RefusedDefinitionChangesChangeNothing) {
     expect_refused([&] { db->DropColumn("Order Details", "OrderID"); }, "index");
     expect_refused([&] { db->DropColumn("Order Details", "NoSuchField"); }, "does not exist");
     expect_refused([&] { db->DropColumn("No Such Table", "X"); }, "does not exist");
-    expect_refused([&] { db->AddColumn("Order Details", "quantity", ColumnType::kMemo); }, "already exists");
+    expect_refused([&] { db->AddColumn("Order Details", "quantity", ColumnType::kMemo); },
+                   "already exists");
     for (const char* bad : {"", " lead", "a.b", "a!b", "a`b", "a[b", "a]b", "tab\there"}) {
-      expect_refused([&] { db->AddColumn("Order Details", bad, ColumnType::kMemo); }, "not a valid field name");
+      expect_refused([&] { db->AddColumn("Order Details", bad, ColumnType::kMemo); },
+                     "not a valid field name");
     }
     expect_refused([&] { db->AddColumn("Order Details", std::string(65, 'x'), ColumnType::kMemo); },
                    "64 characters");
@@ -268,7 +272,8 @@ TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
   for (const char* file : {"generated/people_V2000_200.mdb", "jackcess/testV1997.mdb"}) {
     ScratchDir dir;
     std::string path = dir.Copy(file);
-    const std::string table = std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
+    const std::string table =
+        std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
     std::vector<std::string> added;
     size_t pages_before;
     std::map<uint32_t, std::vector<std::string>> before;
@@ -288,8 +293,9 @@ TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
       std::vector<RowId> ids;
       while (scan.Next()) ids.push_back(scan.id());
       for (RowId id : ids) {
-        db->UpdateRow(*t, id, {{t->FindColumn(added[39]), Value::Text("last")},
-                               {t->FindColumn(added[0]), Value::Text("first")}});
+        db->UpdateRow(*t, id,
+                      {{t->FindColumn(added[39]), Value::Text("last")},
+                       {t->FindColumn(added[0]), Value::Text("first")}});
       }
       db->Commit();
     }
@@ -326,7 +332,8 @@ TEST(WriterLongValues, OneMegabyteValueRoundTripsAndIsReplaced) {
   for (const char* file : {"generated/people_V2007_300.accdb", "jackcess/testV1997.mdb"}) {
     ScratchDir dir;
     std::string path = dir.Copy(file);
-    const std::string table = std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
+    const std::string table =
+        std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
     std::string big = MemoOfSize(1 << 20, 3, true);
     RowId first;
     uint32_t pages_after_big = 0;
@@ -375,7 +382,8 @@ TEST(IntegrityCheck, PassesOnEveryFixture) {
     const std::string p = entry.path().string();
     if (p.find("/expected/") != std::string::npos) continue;
     if (entry.path().extension() != ".mdb" && entry.path().extension() != ".accdb") continue;
-    const bool protected_file = p.find("password") != std::string::npos || p.find("agile") != std::string::npos;
+    const bool protected_file =
+        p.find("password") != std::string::npos || p.find("agile") != std::string::npos;
     auto db = Database::Open(p, OpenOptions{protected_file ? "password" : "", false});
     CheckReport r = CheckDatabase(*db);
     EXPECT_TRUE(r.ok()) << p << ": " << (r.problems.empty() ? "" : r.problems[0]);

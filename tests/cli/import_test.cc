@@ -21,28 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScratchDir;
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out + "'";
-}
-
 std::string Shell(const std::string& command, int& status) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run " + command);
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  int raw = pclose(pipe);
-  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return out;
+  return testing_support::Capture(command, &status);
 }
 
 std::string Tessaly(const std::string& args, int& status) {
@@ -154,59 +134,70 @@ TEST_P(CreateAndImport, IndependentReadersSeeTheSameTable) {
   const std::string csv = (dir.path() / "types.csv").string();
   testing_support::WriteFile(csv, kTypesCsv);
   int status = 0;
-  std::string out = Tessaly("create " + Quote(db) + " --format " + format, status);
+  std::string out =
+      Tessaly("create " + testing_support::ShellQuote(db) + " --format " + format, status);
   ASSERT_EQ(status, 0) << out;
   // The new file opens everywhere, with no user tables.
-  EXPECT_EQ(Tessaly("tables " + Quote(db), status), "");
+  EXPECT_EQ(Tessaly("tables " + testing_support::ShellQuote(db), status), "");
   EXPECT_EQ(status, 0);
   if (HaveMdbReader()) {
-    EXPECT_EQ(Shell("cd " + Quote(OracleDir()) + " && node dump.mjs --list " + Quote(db) + " 2>&1",
+    EXPECT_EQ(Shell("cd " + testing_support::ShellQuote(OracleDir()) + " && node dump.mjs --list " +
+                        testing_support::ShellQuote(db) + " 2>&1",
                     status),
               "");
     EXPECT_EQ(status, 0);
   }
   if (Have("mdb-tables")) {
-    EXPECT_EQ(Shell("mdb-tables -1 " + Quote(db) + " 2>&1", status), "");
+    EXPECT_EQ(Shell("mdb-tables -1 " + testing_support::ShellQuote(db) + " 2>&1", status), "");
     EXPECT_EQ(status, 0);
-    EXPECT_NE(Shell("mdb-tables -S -1 " + Quote(db) + " 2>&1", status).find("MSysObjects"),
+    EXPECT_NE(Shell("mdb-tables -S -1 " + testing_support::ShellQuote(db) + " 2>&1", status)
+                  .find("MSysObjects"),
               std::string::npos);
   }
-  out = Shell(std::string(TESSALY_CLI) + " import " + Quote(db) + " Things " + Quote(csv) +
+  out = Shell(std::string(TESSALY_CLI) + " import " + testing_support::ShellQuote(db) + " Things " +
+                  testing_support::ShellQuote(csv) +
                   " --type ID=counter --type Price=currency --type Qty=long --type Small=byte"
                   " --type Ratio=single --type Ok=yesno --type Notes=memo --key ID 2>/dev/null",
               status);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(out, "3 rows imported into 'Things'.\n");  // no progress bar off a terminal
-  EXPECT_EQ(Tessaly("tables " + Quote(db), status), "Things\n");
-  EXPECT_EQ(Tessaly("columns " + Quote(db) + " Things", status),
+  EXPECT_EQ(Tessaly("tables " + testing_support::ShellQuote(db), status), "Things\n");
+  EXPECT_EQ(Tessaly("columns " + testing_support::ShellQuote(db) + " Things", status),
             "ID\tlong\nName\ttext\nPrice\tcurrency\nQty\tlong\nSmall\tbyte\nRatio\tfloat\n"
             "Exact\tdouble\nSeen\tdatetime\nOk\tboolean\nNotes\tmemo\n");
-  out = Tessaly("check " + Quote(db), status);
+  out = Tessaly("check " + testing_support::ShellQuote(db), status);
   EXPECT_EQ(status, 0) << out;
-  const std::string ours = Tessaly("dump " + Quote(db) + " Things --format json", status);
+  const std::string ours =
+      Tessaly("dump " + testing_support::ShellQuote(db) + " Things --format json", status);
   ASSERT_EQ(status, 0);
   bool any = false;
   if (HaveMdbReader()) {
     any = true;
-    std::string cmd = "cd " + Quote(OracleDir()) + " && node dump.mjs ";
-    EXPECT_EQ(Shell(cmd + "--list " + Quote(db) + " 2>&1", status), "Things\n");
-    EXPECT_EQ(Shell(cmd + Quote(db) + " Things 2>&1", status), ours);
+    std::string cmd = "cd " + testing_support::ShellQuote(OracleDir()) + " && node dump.mjs ";
+    EXPECT_EQ(Shell(cmd + "--list " + testing_support::ShellQuote(db) + " 2>&1", status),
+              "Things\n");
+    EXPECT_EQ(Shell(cmd + testing_support::ShellQuote(db) + " Things 2>&1", status), ours);
   }
   if (Have("mdb-export")) {
     any = true;
-    EXPECT_EQ(Shell("mdb-tables -1 " + Quote(db) + " 2>&1", status), "Things\n");
-    std::string schema = Shell("mdb-schema " + Quote(db) + " 2>/dev/null", status);
+    EXPECT_EQ(Shell("mdb-tables -1 " + testing_support::ShellQuote(db) + " 2>&1", status),
+              "Things\n");
+    std::string schema =
+        Shell("mdb-schema " + testing_support::ShellQuote(db) + " 2>/dev/null", status);
     for (const char* line :
          {"[ID]\t\t\tLong Integer", "[Name]\t\t\tText (255)", "[Price]\t\t\tCurrency",
           "[Small]\t\t\tByte", "[Ratio]\t\t\tSingle", "[Exact]\t\t\tDouble", "[Seen]\t\t\tDateTime",
           "[Ok]\t\t\tBoolean", "[Notes]\t\t\tMemo/Hyperlink (255)"}) {
       EXPECT_NE(schema.find(line), std::string::npos) << line << "\n" << schema;
     }
-    std::string pg = Shell("mdb-schema --indexes " + Quote(db) + " postgres 2>/dev/null", status);
+    std::string pg =
+        Shell("mdb-schema --indexes " + testing_support::ShellQuote(db) + " postgres 2>/dev/null",
+              status);
     EXPECT_NE(pg.find("ADD CONSTRAINT \"things_pkey\" PRIMARY KEY (\"id\")"), std::string::npos)
         << pg;
-    std::string rows =
-        Shell("mdb-export -Q -d '|' -T '%Y-%m-%d %H:%M:%S' " + Quote(db) + " Things", status);
+    std::string rows = Shell("mdb-export -Q -d '|' -T '%Y-%m-%d %H:%M:%S' " +
+                                 testing_support::ShellQuote(db) + " Things",
+                             status);
     EXPECT_NE(rows.find("1|Zoë O'Hara|12.5000|-3|7|0.25|1e-10|2001-02-03 04:05:06|1|a, b"),
               std::string::npos)
         << rows;
@@ -224,13 +215,17 @@ TEST(Import, GuessesTypesAndAppendsToAnExistingTable) {
   const std::string csv = (dir.path() / "g.csv").string();
   testing_support::WriteFile(csv, "n,x,when,what\n1,1.5,2020-01-01,a\n2,2,,b\n");
   int status = 0;
-  Tessaly("create " + Quote(db), status);
+  Tessaly("create " + testing_support::ShellQuote(db), status);
   ASSERT_EQ(status, 0);
-  std::string out = Tessaly("import " + Quote(db) + " T " + Quote(csv), status);
+  std::string out = Tessaly(
+      "import " + testing_support::ShellQuote(db) + " T " + testing_support::ShellQuote(csv),
+      status);
   ASSERT_EQ(status, 0) << out;
-  EXPECT_EQ(Tessaly("columns " + Quote(db) + " T", status),
+  EXPECT_EQ(Tessaly("columns " + testing_support::ShellQuote(db) + " T", status),
             "n\tlong\nx\tdouble\nwhen\tdatetime\nwhat\ttext\n");
-  out = Tessaly("import " + Quote(db) + " T " + Quote(csv), status);
+  out = Tessaly(
+      "import " + testing_support::ShellQuote(db) + " T " + testing_support::ShellQuote(csv),
+      status);
   ASSERT_EQ(status, 0) << out;
   auto d = jet::Database::Open(db, jet::OpenOptions{});
   EXPECT_EQ(d->version(), jet::Version::kAce16);  // .accdb without --format
@@ -241,12 +236,14 @@ TEST(Import, RefusalsSayWhereAndLeaveNothingHalfWritten) {
   ScratchDir dir;
   const std::string db = (dir.path() / "r.mdb").string();
   int status = 0;
-  Tessaly("create " + Quote(db) + " --format mdb2000", status);
+  Tessaly("create " + testing_support::ShellQuote(db) + " --format mdb2000", status);
   ASSERT_EQ(status, 0);
   auto import = [&](const std::string& name, const std::string& text, const std::string& extra) {
     const std::string csv = (dir.path() / (name + ".csv")).string();
     testing_support::WriteFile(csv, text);
-    return Tessaly("import " + Quote(db) + " " + name + " " + Quote(csv) + " " + extra, status);
+    return Tessaly("import " + testing_support::ShellQuote(db) + " " + name + " " +
+                       testing_support::ShellQuote(csv) + " " + extra,
+                   status);
   };
   std::string out = import("Dup", "k,v\n1,a\n2,b\n1,c\n", "--key k");
   EXPECT_EQ(status, 1);
@@ -276,13 +273,13 @@ TEST(Import, SampleDatabaseSourceImports) {
   ScratchDir dir;
   const std::string db = (dir.path() / "Sample.mdb").string();
   int status = 0;
-  Tessaly("create " + Quote(db) + " --format mdb2003", status);
+  Tessaly("create " + testing_support::ShellQuote(db) + " --format mdb2003", status);
   ASSERT_EQ(status, 0);
-  std::string out =
-      Tessaly("import " + Quote(db) + " People " +
-                  Quote(std::string(TESSALY_TEST_DATA) + "/../../src/app/samples/people.csv") +
-                  " --type ID=counter --type 'Birth Date=datetime' --key ID",
-              status);
+  std::string out = Tessaly("import " + testing_support::ShellQuote(db) + " People " +
+                                testing_support::ShellQuote(std::string(TESSALY_TEST_DATA) +
+                                                            "/../../src/app/samples/people.csv") +
+                                " --type ID=counter --type 'Birth Date=datetime' --key ID",
+                            status);
   ASSERT_EQ(status, 0) << out;
   auto d = jet::Database::Open(db, jet::OpenOptions{});
   auto t = d->Table("People");

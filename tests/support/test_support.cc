@@ -61,4 +61,16 @@ std::string Capture(const std::string& command, int* status) {
   return out;
 }
 
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out + "'";
+}
+
 }  // namespace testing_support

@@ -29,6 +29,8 @@ std::string ReadFile(const std::string& path);
 // Runs a shell command and returns what it printed; `status` gets its exit
 // status (-1 when it did not exit normally).
 std::string Capture(const std::string& command, int* status = nullptr);
+// `s` in single quotes for the shell.
+std::string ShellQuote(const std::string& s);
 void WriteFile(const std::string& path, const std::string& content);
 
 }  // namespace testing_support

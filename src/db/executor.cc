@@ -17,7 +17,7 @@ using jet::ColumnType;
 using jet::Value;
 using LitKind = sql::Literal::Kind;
 
-enum class ColumnClass { kText, kInteger, kCurrency, kReal, kDate, kYesNo, kOther };
+enum class ColumnClass { kText, kInteger, kCurrency, kDecimal, kReal, kDate, kYesNo, kOther };
 
 ColumnClass ClassOf(const jet::Column& c) {
   switch (c.type) {
@@ -31,6 +31,8 @@ ColumnClass ClassOf(const jet::Column& c) {
       return ColumnClass::kInteger;
     case ColumnType::kCurrency:
       return ColumnClass::kCurrency;
+    case ColumnType::kNumeric:
+      return ColumnClass::kDecimal;
     case ColumnType::kFloat:
     case ColumnType::kDouble:
       return ColumnClass::kReal;
@@ -49,6 +51,7 @@ std::string HoldsWhat(const jet::Column& c) {
       return "text";
     case ColumnClass::kInteger:
     case ColumnClass::kCurrency:
+    case ColumnClass::kDecimal:
     case ColumnClass::kReal:
       return "numbers";
     case ColumnClass::kDate:
@@ -112,18 +115,12 @@ double NumberOf(const sql::Literal& lit) {
   }
 }
 
-// The literal in ten-thousandths, exactly from its digits. Sets `exact` to
-// false when digits beyond the fourth decimal were rounded away (half to
-// even). nullopt when it does not fit the currency range.
-std::optional<int64_t> CurrencyUnits(const sql::Literal& lit, bool& exact) {
+// A number literal in units of 10^-scale, exactly from its digits: the sign
+// and the magnitude. Sets `exact` to false when digits beyond the scale were
+// rounded away (half to even). nullopt when it has more than `max_digits`.
+std::optional<std::pair<bool, unsigned __int128>> ScaledDigits(const sql::Literal& lit, int scale,
+                                                               int max_digits, bool& exact) {
   exact = true;
-  if (lit.kind != LitKind::kNumber) {
-    double units = NumberOf(lit) * 10000.0;
-    double rounded = std::nearbyint(units);
-    exact = rounded == units;
-    if (!(std::fabs(rounded) < 9.2e18)) return std::nullopt;
-    return static_cast<int64_t>(rounded);
-  }
   std::string_view s = lit.source;
   bool negative = false;
   size_t i = 0;
@@ -144,10 +141,10 @@ std::optional<int64_t> CurrencyUnits(const sql::Literal& lit, bool& exact) {
     exponent = std::strtol(std::string(s.substr(i + 1)).c_str(), nullptr, 10);
   }
   digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
-  if (digits.empty()) return 0;
-  // value = digits * 10^(exponent - fraction); units = value * 10^4.
-  long shift = exponent - fraction + 4;
-  if (static_cast<long>(digits.size()) + shift > 19) return std::nullopt;
+  if (digits.empty()) return std::make_pair(false, static_cast<unsigned __int128>(0));
+  // value = digits * 10^(exponent - fraction); units = value * 10^scale.
+  long shift = exponent - fraction + scale;
+  if (static_cast<long>(digits.size()) + shift > max_digits) return std::nullopt;
   unsigned __int128 whole = 0;
   size_t keep =
       shift >= 0 ? digits.size()
@@ -165,12 +162,40 @@ std::optional<int64_t> CurrencyUnits(const sql::Literal& lit, bool& exact) {
       first = 0;
       beyond = true;
     }
-    exact = false;
+    exact = first == 0 && !beyond;  // only zeros were dropped
     if (first > 5 || (first == 5 && (beyond || (whole & 1)))) whole += 1;
   }
-  if (whole > static_cast<unsigned __int128>(INT64_MAX)) return std::nullopt;
-  int64_t units = static_cast<int64_t>(whole);
-  return negative ? -units : units;
+  return std::make_pair(negative && whole != 0, whole);
+}
+
+// The literal in ten-thousandths. nullopt when it does not fit the currency
+// range; `exact` as for ScaledDigits.
+std::optional<int64_t> CurrencyUnits(const sql::Literal& lit, bool& exact) {
+  if (lit.kind != LitKind::kNumber) {
+    exact = true;
+    double units = NumberOf(lit) * 10000.0;
+    double rounded = std::nearbyint(units);
+    exact = rounded == units;
+    if (!(std::fabs(rounded) < 9.2e18)) return std::nullopt;
+    return static_cast<int64_t>(rounded);
+  }
+  auto scaled = ScaledDigits(lit, 4, 19, exact);
+  if (!scaled) return std::nullopt;
+  const auto [negative, whole] = *scaled;
+  const unsigned __int128 limit = static_cast<unsigned __int128>(INT64_MAX) + (negative ? 1 : 0);
+  if (whole > limit) return std::nullopt;
+  return negative ? static_cast<int64_t>(-static_cast<__int128>(whole))
+                  : static_cast<int64_t>(whole);
+}
+
+// The literal as a value of a decimal column, at the column's scale.
+std::optional<Value> DecimalValue(const jet::Column& c, const sql::Literal& lit, bool& exact) {
+  auto scaled = ScaledDigits(lit, c.scale, 28, exact);
+  if (!scaled) return std::nullopt;
+  std::string magnitude(16, '\0');
+  unsigned __int128 m = scaled->second;
+  for (int i = 15; i >= 0; --i, m >>= 8) magnitude[i] = static_cast<char>(m & 0xFF);
+  return Value::Decimal(scaled->first, std::move(magnitude), c.scale);
 }
 
 // The value a literal gives for a column, for comparing with its stored
@@ -210,6 +235,17 @@ std::optional<Value> LiteralFor(const jet::Column& c, const sql::Literal& lit, U
                          Describe(lit) + " is out of range for the field '" + c.name + "'.");
       }
       return Value::Currency(*units);
+    }
+    case ColumnClass::kDecimal: {
+      if (lit.kind != LitKind::kNumber) Mismatch(c, lit, use);
+      bool exact = true;
+      std::optional<Value> v = DecimalValue(c, lit, exact);
+      if (compare && (!v || !exact)) return std::nullopt;
+      if (!v) {
+        throw jet::Error(jet::errnum::kTypeMismatch,
+                         Describe(lit) + " is out of range for the field '" + c.name + "'.");
+      }
+      return v;
     }
     case ColumnClass::kReal:
       if (lit.kind == LitKind::kText) Mismatch(c, lit, use);

@@ -101,6 +101,17 @@ std::string EncodeValue(const Column& c, const Value& v, const Layout& L, uint16
     case ColumnType::kGuid:
       if (v.kind() != K::kGuid || v.bytes().size() != 16) Mismatch(c);
       return v.bytes();
+    case ColumnType::kNumeric: {
+      // Sign byte, then the 128-bit magnitude as four little-endian words,
+      // the most significant first.
+      if (v.kind() != K::kDecimal || v.bytes().size() != 16 || v.scale() != c.scale) Mismatch(c);
+      out.push_back(v.negative() ? '\x80' : '\0');
+      const std::string& m = v.bytes();
+      for (int w = 0; w < 4; ++w) {
+        for (int k = 3; k >= 0; --k) out.push_back(m[4 * w + k]);
+      }
+      return out;
+    }
     case ColumnType::kBinary:
     case ColumnType::kOle:
       if (v.kind() != K::kBinary) Mismatch(c);

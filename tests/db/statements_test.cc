@@ -350,3 +350,23 @@ TEST_P(Statements, UpdateWithNullTermsAndSeveralAssignments) {
 }
 
 }  // namespace
+
+namespace {
+
+// Decimal and currency fields compare with number literals exactly, at
+// the field's scale, down to the smallest currency value.
+TEST_P(Statements, DecimalAndCurrencyCompareExactly) {
+  EXPECT_EQ(Count("SELECT [ID] FROM [Types] WHERE [DecimalVal]=12345678901234.5678"), 1u);
+  EXPECT_EQ(Count("SELECT [ID] FROM [Types] WHERE [DecimalVal]=-0.0001"), 1u);
+  EXPECT_EQ(Count("SELECT [ID] FROM [Types] WHERE [DecimalVal]=-0.00010"), 1u);
+  // More digits than the scale holds match nothing.
+  EXPECT_EQ(Count("SELECT [ID] FROM [Types] WHERE [DecimalVal]=-0.00011"), 0u);
+  EXPECT_EQ(Count("SELECT [ID] FROM [Types] WHERE [MoneyVal]=-922337203685477.5808"), 1u);
+  EXPECT_EQ(Count("SELECT [ID] FROM [Types] WHERE [MoneyVal]=922337203685477.5807"), 1u);
+  EXPECT_EQ(ErrorOf([&] { Count("SELECT [ID] FROM [Types] WHERE [DecimalVal]='1'"); }),
+            jet::errnum::kTypeMismatch);
+  EXPECT_EQ(conn_.Execute("UPDATE [Types] SET [DecimalVal]=1.5 WHERE [ID]=4"), 1);
+  EXPECT_EQ(Query(conn_, "SELECT [DecimalVal] FROM [Types] WHERE [ID]=4").at(0).at(0), "1.5");
+}
+
+}  // namespace

@@ -73,7 +73,6 @@ bool TableDef::ColumnIsIndexed(uint16_t number) const {
 TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t code_page) {
   TableDef t;
   t.tdef_page = page;
-  const uint32_t ps = pager.page_size();
   PagePtr first = pager.Get(page);
   if (first->data[0] != 0x02 || first->data[1] != 0x01) {
     ThrowDamaged("page " + std::to_string(page) + " is not a table definition");
@@ -96,7 +95,6 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
     t.pages.push_back(next);
     next = U32(p->bytes(), 4);
   }
-  (void)ps;
   t.buffer.resize(length);
   Bytes b(t.buffer);
 

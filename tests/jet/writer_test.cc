@@ -56,6 +56,18 @@ std::string MemoOfSize(size_t chars, int seed, bool code_page = false) {
   return s;
 }
 
+// The integrity check's verdict, with its first problem when there is one.
+::testing::AssertionResult Sound(Database& db) {
+  CheckReport r = CheckDatabase(db);
+  if (r.ok()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << r.problems[0];
+}
+
+// The table the multi-fixture tests change in each file.
+std::string TableIn(const std::string& file) {
+  return file.find("V1997") != std::string::npos ? "Table1" : "People";
+}
+
 class WriterRoundTrip : public ::testing::TestWithParam<Fixture> {};
 
 TEST_P(WriterRoundTrip, MemoColumnOfEverySizeClassSurvivesReopen) {
@@ -105,8 +117,7 @@ TEST_P(WriterRoundTrip, MemoColumnOfEverySizeClassSurvivesReopen) {
     db->Commit();
   }
   auto db = Database::Open(path, OpenOptions{f.password, false});
-  CheckReport report = CheckDatabase(*db);
-  EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
+  EXPECT_TRUE(Sound(*db));
   EXPECT_EQ(Snapshot(*db, f.table, "Merged"), before);
   auto t = db->Table(f.table);
   const Column* m = t->FindColumn("Merged");
@@ -156,8 +167,7 @@ TEST_P(WriterRoundTrip, DropAndAddAgainReadsNull) {
   auto t = db->Table(f.table);
   TableScan scan(*db, t);
   while (scan.Next()) EXPECT_TRUE(scan.Get(*t->FindColumn("Extra")).is_null());
-  CheckReport report = CheckDatabase(*db);
-  EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
+  EXPECT_TRUE(Sound(*db));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -256,8 +266,7 @@ TEST(WriterPlacement, GrowingRowsFirstUseRoomOnTheirOwnPage) {
     }
   }
   db->Commit();
-  CheckReport r = CheckDatabase(*db);
-  EXPECT_TRUE(r.ok()) << (r.problems.empty() ? "" : r.problems[0]);
+  EXPECT_TRUE(Sound(*db));
 }
 
 }  // namespace
@@ -272,8 +281,7 @@ TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
   for (const char* file : {"generated/people_V2000_200.mdb", "jackcess/testV1997.mdb"}) {
     ScratchDir dir;
     std::string path = dir.Copy(file);
-    const std::string table =
-        std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
+    const std::string table = TableIn(file);
     std::vector<std::string> added;
     size_t pages_before;
     std::map<uint32_t, std::vector<std::string>> before;
@@ -314,8 +322,7 @@ TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
       db->Commit();
       EXPECT_EQ(db->Table(table)->pages.size(), pages_before);
       EXPECT_EQ(Snapshot(*db, table, ""), before);
-      CheckReport r = CheckDatabase(*db);
-      EXPECT_TRUE(r.ok()) << (r.problems.empty() ? "" : r.problems[0]);
+      EXPECT_TRUE(Sound(*db));
     }
   }
 }
@@ -332,8 +339,7 @@ TEST(WriterLongValues, OneMegabyteValueRoundTripsAndIsReplaced) {
   for (const char* file : {"generated/people_V2007_300.accdb", "jackcess/testV1997.mdb"}) {
     ScratchDir dir;
     std::string path = dir.Copy(file);
-    const std::string table =
-        std::string(file).find("V1997") != std::string::npos ? "Table1" : "People";
+    const std::string table = TableIn(file);
     std::string big = MemoOfSize(1 << 20, 3, true);
     RowId first;
     uint32_t pages_after_big = 0;
@@ -361,8 +367,7 @@ TEST(WriterLongValues, OneMegabyteValueRoundTripsAndIsReplaced) {
       db->UpdateRow(*t, first, {{t->FindColumn("Big"), Value::Text(big)}});
       db->Commit();
       EXPECT_LE(db->pager().page_count(), pages_after_big + 2);
-      CheckReport r = CheckDatabase(*db);
-      EXPECT_TRUE(r.ok()) << (r.problems.empty() ? "" : r.problems[0]);
+      EXPECT_TRUE(Sound(*db));
     }
   }
 }

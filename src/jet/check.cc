@@ -14,6 +14,20 @@ namespace jet {
 
 namespace {
 
+// A key as hex digits, shortened when long.
+std::string HexKey(const std::string& key) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < key.size() && i < 128; ++i) {
+    const auto b = static_cast<unsigned char>(key[i]);
+    if (i) out.push_back(' ');
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+  }
+  if (key.size() > 128) out += " ...";
+  return out;
+}
+
 class Checker {
  public:
   explicit Checker(Database& db)
@@ -231,7 +245,7 @@ class Checker {
           e.row = scan.id().Packed();
           if (keys_known) {
             try {
-              e.key = IndexKey(*t, r, values);
+              e.key = IndexKey(*t, r, values, db_.version());
             } catch (const Error&) {
               keys_known = false;
             }
@@ -258,7 +272,8 @@ class Checker {
         if (CompareEntries(entries[k], expected[k]) != 0) {
           RowId id = RowId::Unpack(entries[k].row);
           Problem(where + ": entry " + std::to_string(k) + " (page " + std::to_string(id.page) +
-                  " row " + std::to_string(id.row) + ") does not match its row");
+                  " row " + std::to_string(id.row) + ") does not match its row (stored " +
+                  HexKey(entries[k].key) + ", computed " + HexKey(expected[k].key) + ")");
           break;
         }
       }

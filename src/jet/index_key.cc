@@ -1,175 +1,189 @@
 #include "jet/index_key.h"
 
-#include <array>
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
+#include <span>
 
 #include "jet/error.h"
 #include "jet/row_writer.h"
+#include "jet/text.h"
 
 namespace jet {
 
 namespace {
 
-// Primary weights of printable ASCII in General - Legacy, from U+0020 to
-// U+007E. Letters fold case; the apostrophe and the hyphen have no primary
-// weight (0) and go to the key's last section instead. Weights above 0xFF
-// take two bytes.
-constexpr std::array<uint16_t, 95> kLegacyWeights = {
-    0x07,   0x09, 0x0A, 0x0C,   0x0E,   0x10,   0x12,   0x00,    // ' '..'\''
-    0x14,   0x16, 0x18, 0x2C,   0x1A,   0x00,   0x1C,   0x1E,    // '('..'/'
-    0x36,   0x38, 0x3A, 0x3C,   0x3E,   0x40,   0x42,   0x44,    // '0'..'7'
-    0x46,   0x48, 0x20, 0x22,   0x2E,   0x30,   0x32,   0x24,    // '8'..'?'
-    0x26,   0x4A, 0x4C, 0x4D,   0x4F,   0x51,   0x53,   0x55,    // '@'..'G'
-    0x57,   0x59, 0x5B, 0x5C,   0x5E,   0x60,   0x62,   0x64,    // 'H'..'O'
-    0x66,   0x68, 0x69, 0x6B,   0x6D,   0x6F,   0x71,   0x73,    // 'P'..'W'
-    0x75,   0x76, 0x78, 0x27,   0x29,   0x2A,   0x2B02, 0x2B03,  // 'X'..'_'
-    0x2B07, 0x4A, 0x4C, 0x4D,   0x4F,   0x51,   0x53,   0x55,    // '`'..'g'
-    0x57,   0x59, 0x5B, 0x5C,   0x5E,   0x60,   0x62,   0x64,    // 'h'..'o'
-    0x66,   0x68, 0x69, 0x6B,   0x6D,   0x6F,   0x71,   0x73,    // 'p'..'w'
-    0x75,   0x76, 0x78, 0x2B09, 0x2B0B, 0x2B0D, 0x2B0F,          // 'x'..'~'
+// One run of the character tables: consecutive UTF-16 units of one kind whose
+// primary code grows by `step` per unit. Kinds: 'S' primary code only; 'I' a
+// primary code and an accent code; 'U' no primary code, a code in the key's
+// last section instead; 'P' no code of its own, it adds to the accent code of
+// the character before it; 'Z' primary code, optional accent code and a
+// two-bit flag; 'X' ignored entirely.
+struct CodeRun {
+  char16_t first;
+  char16_t last;
+  char kind;
+  uint8_t step;
+  uint8_t code_bytes;
+  uint64_t code;
+  uint8_t elements;  // sort elements the code stands for ("ß" is two)
+  uint8_t extra_bytes;
+  uint32_t extra;
+  uint8_t flag;
 };
 
-// Characters without a primary weight: their weight in the last section.
-uint8_t LegacySpecialWeight(char c) {
-  if (c == '\'') return 0x80;
-  if (c == '-') return 0x82;
-  return 0;
+constexpr CodeRun kLegacyRuns[] = {
+#include "jet/collation/general_legacy.inc"
+};
+
+constexpr CodeRun kGeneralRuns[] = {
+#include "jet/collation/general.inc"
+};
+
+// Index text is cut to the longest text field, in UTF-16 units.
+constexpr size_t kMaxIndexedUnits = 255;
+
+// Separators and fillers of a text key.
+constexpr char kEndSection = 0x01;
+constexpr char kEndKey = 0x00;
+constexpr char kNoAccent = 0x02;
+constexpr char kPositionMark = 0x06;
+constexpr uint8_t kFlagDefault = 0x03;
+
+void AppendBigEndian(std::string& out, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-// The code point starting at byte `i` of a UTF-8 text.
-char32_t CodePointAt(std::string_view s, size_t i) {
-  unsigned char b = static_cast<unsigned char>(s[i]);
-  if (b < 0x80) return b;
-  int n = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
-  char32_t c = b & (0x3F >> n);
-  for (int k = 1; k <= n && i + k < s.size(); ++k) c = (c << 6) | (s[i + k] & 0x3F);
-  return c;
+// The code of one UTF-16 unit. Surrogates are outside the tables: their
+// primary codes follow from the unit itself and they carry a fixed accent.
+CodeRun Lookup(std::span<const CodeRun> runs, char16_t u) {
+  if (u >= 0xD800 && u <= 0xDBFF) return {u, u, 'I', 0, 2, uint64_t{u} - 10238u, 1, 1, 0x3F, 0};
+  if (u >= 0xDC00 && u <= 0xDFFF) {
+    const unsigned in_block = (u - 0xDC00u) % 1024u;
+    const unsigned back = in_block < 8     ? 9992
+                          : in_block < 262 ? 9990
+                          : in_block < 516 ? 9988
+                          : in_block < 770 ? 9986
+                                           : 9984;
+    return {u, u, 'I', 0, 2, uint64_t{u} - back, 1, 1, 0x3F, 0};
+  }
+  auto it = std::upper_bound(runs.begin(), runs.end(), u,
+                             [](char16_t v, const CodeRun& r) { return v < r.first; });
+  if (it == runs.begin() || (it - 1)->last < u) return {u, u, 'X', 0, 0, 0, 0, 0, 0, 0};
+  CodeRun r = *(it - 1);
+  r.code += uint64_t{r.step} * (u - r.first);
+  return r;
 }
 
-[[noreturn]] void Unsupported(std::string_view text, size_t at, uint8_t sort_version) {
-  char32_t c = CodePointAt(text, at);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));
-  throw Error(errnum::kGeneric, "The text '" + std::string(text) +
-                                    "' cannot be put in an index yet: the sort key of " + buf +
-                                    " in the " +
-                                    (sort_version == 0 ? "General - Legacy" : "General") +
-                                    " sort order is not known to this program.");
-}
+// Accent codes. Access 2007 and later count sort elements: one accent byte
+// per element, so "ß" (two elements) takes two and everything after it moves
+// by two. Jet 4 counts characters: "ß" takes one byte, and a character
+// whose accent has two bytes still counts once. A unit of kind 'P' adds to
+// the last accent byte; with nothing before it, it stands in front and does
+// not count.
+class AccentSection {
+ public:
+  explicit AccentSection(bool by_element) : by_element_(by_element) {}
 
-std::string LegacyKey(std::string_view utf8) {
-  std::string primary;
-  std::string special;
-  uint32_t count = 0;  // characters with a primary weight so far
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x20 || c > 0x7E) Unsupported(utf8, i, 0);
-    uint8_t sw = LegacySpecialWeight(static_cast<char>(c));
-    if (sw) {
-      // Position, flagged with 0x8000, then the weight of the character.
-      uint32_t pos = 4 * count + 7;
-      if (pos > 0x7FFF) throw Error(errnum::kGeneric, "The text is too long for an index.");
-      special.push_back(static_cast<char>(0x80 | (pos >> 8)));
-      special.push_back(static_cast<char>(pos & 0xFF));
-      special.push_back(0x06);
-      special.push_back(static_cast<char>(sw));
-      continue;
+  void Add(size_t before, const CodeRun& r) {
+    started_ = true;
+    if (counted_ < before) {
+      bytes_.append(before - counted_, kNoAccent);
+      counted_ = before;
     }
-    uint16_t w = kLegacyWeights[c - 0x20];
-    if (w > 0xFF) primary.push_back(static_cast<char>(w >> 8));
-    primary.push_back(static_cast<char>(w & 0xFF));
-    ++count;
+    if (r.kind != 'P') {
+      AppendBigEndian(bytes_, r.extra, r.extra_bytes);
+      if (by_element_) {
+        // Elements past the accents given keep the default accent.
+        bytes_.append(r.elements - r.extra_bytes, kNoAccent);
+        counted_ += r.elements;
+      } else {
+        counted_ += 1;
+      }
+    } else if (bytes_.empty()) {
+      bytes_.push_back(static_cast<char>(r.code));
+      leading_ = 1;
+    } else {
+      bytes_.back() = static_cast<char>(static_cast<uint8_t>(bytes_.back()) + r.code);
+    }
   }
-  // Sections: primary weights, diacritics (none in ASCII), case (folded
-  // away), one more empty section, then the special weights. Trailing empty
-  // sections are left out.
-  std::string key = primary;
-  key.push_back(0x01);
-  if (!special.empty()) {
-    key += "\x01\x01\x01";
-    key += special;
-  }
-  key.push_back(0x00);
-  return key;
-}
 
-// Two-byte weights of the General order of Access 2010 and later.
-uint16_t GeneralWeight(char32_t c) {
-  if (c >= 'A' && c <= 'Z') c += 32;
-  switch (c) {
-    case ' ':
-      return 0x0702;
-    case '.':
-      return 0x0733;
-    case '_':
-      return 0x0744;
-    case '0':
-      return 0x0D17;
-    case 'a':
-      return 0x0E02;
-    case 'b':
-      return 0x0E09;
-    case 'c':
-      return 0x0E0A;
-    case 'd':
-      return 0x0E1A;
-    case 'e':
-      return 0x0E21;
-    case 'f':
-      return 0x0E23;
-    case 'g':
-      return 0x0E25;
-    case 'h':
-      return 0x0E2C;
-    case 'i':
-      return 0x0E32;
-    case 'j':
-      return 0x0E35;
-    case 'l':
-      return 0x0E48;
-    case 'm':
-      return 0x0E51;
-    case 'n':
-      return 0x0E70;
-    case 'o':
-      return 0x0E7C;
-    case 'p':
-      return 0x0E7E;
-    case 'r':
-      return 0x0E8A;
-    case 's':
-      return 0x0E91;
-    case 't':
-      return 0x0E99;
-    case 'u':
-      return 0x0E9F;
-    case 'v':
-      return 0x0EA2;
-    case 'w':
-      return 0x0EA4;
-    case 'x':
-      return 0x0EA6;
-    case 'y':
-      return 0x0EA7;
-    default:
-      break;
+  // Where a character without a weight of its own, with `before` counted
+  // units in front of it, is placed.
+  size_t PositionOf(size_t before) const {
+    if (by_element_ || !started_) return before;
+    return bytes_.size() + (before - counted_) - leading_;
   }
-  if (c >= '1' && c <= '9') return static_cast<uint16_t>(0x0D19 + (c - '1'));
-  return 0;
-}
 
-std::string GeneralKey(std::string_view utf8) {
+  // The section without its trailing default codes.
+  std::string Trimmed() const {
+    size_t n = bytes_.size();
+    while (n > 0 && static_cast<uint8_t>(bytes_[n - 1]) <= static_cast<uint8_t>(kNoAccent)) --n;
+    return bytes_.substr(0, n);
+  }
+
+ private:
+  bool by_element_;
+  bool started_ = false;
+  std::string bytes_;
+  size_t counted_ = 0;  // units the bytes stand for
+  size_t leading_ = 0;
+};
+
+std::string TableKey(std::span<const CodeRun> runs, bool by_element, std::string_view utf8) {
+  std::u16string text = Utf8ToUtf16(utf8);
+  if (text.size() > kMaxIndexedUnits) text.resize(kMaxIndexedUnits);
+  while (!text.empty() && text.back() == u' ') text.pop_back();
+
   std::string key;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    uint16_t w = c < 0x80 ? GeneralWeight(c) : 0;
-    if (!w) Unsupported(utf8, i, 1);
-    key.push_back(static_cast<char>(w >> 8));
-    key.push_back(static_cast<char>(w & 0xFF));
+  AccentSection accents(by_element);
+  std::string positioned;  // characters sorted by position only
+  std::vector<uint8_t> flags;
+  bool any_flag = false;
+  size_t counted = 0;  // elements or characters with a weight so far
+  for (char16_t u : text) {
+    const CodeRun r = Lookup(runs, u);
+    const size_t before = counted;
+    if (r.kind == 'S' || r.kind == 'I' || r.kind == 'Z') {
+      AppendBigEndian(key, r.code, r.code_bytes);
+      counted += by_element ? r.elements : 1;
+    }
+    if (r.kind == 'I' || r.kind == 'P' || (r.kind == 'Z' && r.extra_bytes > 0)) {
+      accents.Add(before, r);
+    }
+    if (r.kind == 'U') {
+      const uint64_t mark = (7 + 4 * uint64_t{accents.PositionOf(before)}) | 0x8000;
+      if (mark > 0xFFFF) throw Error(errnum::kGeneric, "The text is too long for an index.");
+      AppendBigEndian(positioned, mark, 2);
+      positioned.push_back(kPositionMark);
+      AppendBigEndian(positioned, r.code, r.code_bytes);
+    }
+    if (r.kind == 'Z') {
+      flags.push_back(r.flag);
+      any_flag = true;
+    }
   }
-  key.push_back(0x01);
-  key.push_back(0x00);
+  key.push_back(kEndSection);
+  const std::string accent_bytes = accents.Trimmed();
+  key += accent_bytes;
+  if (any_flag || !positioned.empty()) {
+    key.push_back(kEndSection);
+    key.push_back(kEndSection);
+    if (any_flag) {
+      // Two bits per flag, three flags to a byte; trailing defaults dropped.
+      while (!flags.empty() && flags.back() == kFlagDefault) flags.pop_back();
+      for (size_t i = 0; i < flags.size(); i += 3) {
+        uint8_t b = 0x80;
+        for (size_t k = 0; k < 3 && i + k < flags.size(); ++k) b |= flags[i + k] << (2 * (2 - k));
+        key.push_back(static_cast<char>(b));
+      }
+      key += std::string("\xFF\x02\x80\xFF\x80", 5);
+      if (!positioned.empty()) key.push_back('\xFF');
+    }
+    if (!positioned.empty()) {
+      key.push_back(kEndSection);
+      key += positioned;
+    }
+  }
+  key.push_back(kEndKey);
   return key;
 }
 
@@ -182,9 +196,13 @@ void Invert(std::string& s) {
 
 }  // namespace
 
-std::string TextSortKey(std::string_view utf8, uint8_t sort_version) {
-  if (sort_version == 0) return LegacyKey(utf8);
-  if (sort_version == 1) return GeneralKey(utf8);
+std::string TextSortKey(std::string_view utf8, uint8_t sort_version, Version version) {
+  if (version == Version::kJet3) {
+    throw Error(errnum::kGeneric, "Indexes of text in Jet 3 files cannot be written.");
+  }
+  const bool by_element = version != Version::kJet4;
+  if (sort_version == 0) return TableKey(kLegacyRuns, by_element, utf8);
+  if (sort_version == 1) return TableKey(kGeneralRuns, by_element, utf8);
   throw Error(errnum::kGeneric, "Indexes of text in sort order version " +
                                     std::to_string(sort_version) + " cannot be written.");
 }
@@ -203,7 +221,8 @@ bool KeyAllNull(const RealIndex& index, const std::vector<Value>& values) {
   return true;
 }
 
-std::string IndexKey(const TableDef& t, const RealIndex& index, const std::vector<Value>& values) {
+std::string IndexKey(const TableDef& t, const RealIndex& index, const std::vector<Value>& values,
+                     Version version) {
   static const Layout kLayout = Layout::For(Version::kJet4);
   std::string key;
   for (const auto& [number, order] : index.columns) {
@@ -215,8 +234,12 @@ std::string IndexKey(const TableDef& t, const RealIndex& index, const std::vecto
     const bool ascending = (order & 0x01) != 0;
     const Value& v = number < values.size() ? values[number] : Value();
     if (c->type == ColumnType::kBoolean) {
-      throw Error(errnum::kGeneric,
-                  "Indexes over Yes/No fields cannot be written yet ('" + c->name + "').");
+      // Yes/No is never null in a key: the flag, then 00 for Yes and FF for
+      // No, the other way round when descending.
+      const bool yes = !v.is_null() && v.as_bool();
+      key.push_back(static_cast<char>(ascending ? kKeyAscending : kKeyDescending));
+      key.push_back(static_cast<char>(yes == ascending ? 0x00 : 0xFF));
+      continue;
     }
     if (v.is_null()) {
       key.push_back(static_cast<char>(ascending ? kKeyAscendingNull : kKeyDescendingNull));
@@ -250,15 +273,19 @@ std::string IndexKey(const TableDef& t, const RealIndex& index, const std::vecto
         if (v.kind() != Value::Kind::kText) {
           throw Error(errnum::kTypeMismatch, "Data type mismatch in the field '" + c->name + "'.");
         }
-        if (!ascending) {
-          throw Error(errnum::kGeneric,
-                      "Descending indexes over text cannot be written yet ('" + c->name + "').");
-        }
         if (c->lcid != 0x0409) {
           throw Error(errnum::kGeneric, "The field '" + c->name +
                                             "' uses a sort order whose index keys are not known.");
         }
-        part = TextSortKey(v.bytes(), c->sort_version);
+        part = TextSortKey(v.bytes(), c->sort_version, version);
+        if (!ascending) {
+          // The whole text key is inverted, its end mark included, and a
+          // plain end mark follows.
+          Invert(part);
+          part.push_back(0x00);
+          key += part;
+          continue;
+        }
         break;
       default:
         throw Error(errnum::kGeneric, "Indexes over fields of type " + TypeName(c->type) +

@@ -117,8 +117,20 @@ void Database::CreateTable(const std::string& name, const std::vector<NewColumn>
     throw Error(errnum::kGeneric, "Tables cannot be created in Access 97 databases.");
   }
   CheckObjectName(name, "table");
+  int32_t parent_id = kTablesContainer;
   for (const auto& e : Catalog()) {
-    if (e.parent_id == kTablesContainer && NamesEqual(e.name, name)) {
+    if (e.parent_id == kContainersParent && e.name == "Tables") parent_id = e.id;
+  }
+  // The catalogue's unique index must take the name: names whose sort keys
+  // are equal ("é" and "e" with a combining accent) count as the same name.
+  // Refused here, before anything is written.
+  const Column* name_column = catalog_def_->FindColumn("Name");
+  const std::string name_key =
+      name_column ? TextSortKey(name, name_column->sort_version, version()) : std::string();
+  for (const auto& e : Catalog()) {
+    if (e.parent_id != kTablesContainer && e.parent_id != parent_id) continue;
+    if (NamesEqual(e.name, name) ||
+        (name_column && TextSortKey(e.name, name_column->sort_version, version()) == name_key)) {
       throw Error(errnum::kGeneric, "Table '" + e.name + "' already exists.");
     }
   }
@@ -203,15 +215,10 @@ void Database::CreateTable(const std::string& name, const std::vector<NewColumn>
     }
     design.indexes.push_back(std::move(pk));
   }
-  // The catalogue row must be possible before anything is written.
-  if (const Column* c = catalog_def_->FindColumn("Name")) TextSortKey(name, c->sort_version);
   uint32_t tdef_page = WriteNewTable(design);
   CatalogRow row;
   row.id = static_cast<int32_t>(tdef_page);
-  row.parent_id = kTablesContainer;
-  for (const auto& e : Catalog()) {
-    if (e.parent_id == kContainersParent && e.name == "Tables") row.parent_id = e.id;
-  }
+  row.parent_id = parent_id;
   row.name = name;
   row.type = 1;
   row.date = AccessDateNow();
@@ -326,7 +333,7 @@ RowId Database::InsertRow(const TableDef& t,
       throw Error(errnum::kGeneric, "Index or primary key cannot contain a Null value.");
     }
     if ((r.flags & kIndexIgnoreNulls) && KeyAllNull(r, row)) continue;
-    std::string key = IndexKey(t, r, row);
+    std::string key = IndexKey(t, r, row, version());
     IndexTree tree(*pager_, *allocator_, layout_, t.tdef_page, r.first_page, r.usage_map,
                    &index_cache_);
     bool existed = tree.ContainsKey(key);
@@ -368,7 +375,7 @@ RowId Database::InsertRow(const TableDef& t,
     }
     IndexTree tree(*pager_, *allocator_, layout_, other->tdef_page, key_index.first_page,
                    key_index.usage_map, &index_cache_);
-    if (!tree.ContainsKey(IndexKey(*other, key_index, referred))) {
+    if (!tree.ContainsKey(IndexKey(*other, key_index, referred, version()))) {
       const CatalogEntry* e = FindObject(static_cast<int32_t>(other->tdef_page));
       throw Error(errnum::kGeneric,
                   "You cannot add or change a record because a related record is required in "

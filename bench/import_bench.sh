@@ -1,7 +1,8 @@
 #!/bin/sh
 # Imports a generated CSV of ROWS rows (1,000,000 by default) into a new
 # database with `tessaly import` and reports rows per second, for a table
-# with an autonumber-style primary key and for one without any index.
+# with an autonumber-style primary key, for one keyed by a text code with
+# accented letters, and for one without any index.
 #   bench/import_bench.sh [TESSALY] [ROWS] [FORMAT]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -17,10 +18,11 @@ awk -v rows="$rows" 'BEGIN {
   srand(7);
   split("Anna Brendan Chloé David Elena Farid Grace Hiroshi Ingrid Jamal", first, " ");
   split("O'\''Connor Müller Okafor García Tanaka Nowak Smith Araújo Chen Petrov", last, " ");
-  print "ID,First,Middle,Last,City,Born,Score,Amount";
+  print "ID,Code,First,Middle,Last,City,Born,Score,Amount";
   for (i = 1; i <= rows; i++) {
-    printf "%d,%s,%s,%s,City %d,%04d-%02d-%02d,%.3f,%d\n", i, first[int(rand() * 10) + 1],
-      (i % 10 ? first[int(rand() * 10) + 1] : ""), last[int(rand() * 10) + 1],
+    l = last[int(rand() * 10) + 1];
+    printf "%d,%s-%07d,%s,%s,%s,City %d,%04d-%02d-%02d,%.3f,%d\n", i, l, (i * 7919) % 10000019,
+      first[int(rand() * 10) + 1], (i % 10 ? first[int(rand() * 10) + 1] : ""), l,
       int(rand() * 500), 1930 + int(rand() * 80), 1 + int(rand() * 12), 1 + int(rand() * 28),
       rand() * 1000, int(rand() * 200000) - 100000;
   }
@@ -42,4 +44,5 @@ run() {
 
 echo "tessaly import, $format, CSV of $rows rows ($(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1e6 }') MB)"
 run primary-key --type ID=counter --key ID
+run text-key --type ID=counter --key Code
 run no-index

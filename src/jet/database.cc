@@ -332,21 +332,24 @@ ObjectProperties Database::Properties(int32_t object_id) {
     throw Error(errnum::kGeneric,
                 "The database has no object with id " + std::to_string(object_id) + ".");
   }
+  const std::string b = ReadLvProp(*e);
+  return ParseProperties(Bytes(reinterpret_cast<const uint8_t*>(b.data()), b.size()), layout_,
+                         header_.code_page);
+}
+
+std::string Database::ReadLvProp(const CatalogEntry& e) {
   const Column* lv = catalog_def_->FindColumn("LvProp");
   if (!lv) return {};
   PagePtr page;
   Bytes bytes;
   RowId data_id;
-  if (!ResolveRow(*this, *catalog_def_, e->row, page, bytes, data_id)) {
-    ThrowDamaged("the catalogue row of '" + e->name + "' has gone");
+  if (!ResolveRow(*this, *catalog_def_, e.row, page, bytes, data_id)) {
+    ThrowDamaged("the catalogue row of '" + e.name + "' has gone");
   }
   RowView row(*catalog_def_, layout_);
   row.Load(bytes);
   Value blob = Read(row, *lv);
-  if (blob.kind() != Value::Kind::kBinary) return {};
-  const std::string& b = blob.bytes();
-  return ParseProperties(Bytes(reinterpret_cast<const uint8_t*>(b.data()), b.size()), layout_,
-                         header_.code_page);
+  return blob.kind() == Value::Kind::kBinary ? blob.bytes() : std::string();
 }
 
 ObjectProperties Database::TableProperties(const std::string& name) {

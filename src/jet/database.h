@@ -166,6 +166,10 @@ class Database {
   void RequireWritable();
   void ForgetCaches();
   void WriteTableDef(TableDef& t);
+  // The LvProp blob of a catalogue row, empty when it has none.
+  std::string ReadLvProp(const CatalogEntry& e);
+  // Removes a dropped column's block from its table's properties.
+  void DropColumnProperties(uint32_t tdef_page, const std::string& column);
   // Stores a long value for column `c` and returns the field (12-byte header,
   // plus the data when `inline_ok`).
   std::string StoreLongValue(const TableDef& t, const Column& c, const std::string& data,

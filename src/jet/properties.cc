@@ -169,6 +169,37 @@ ObjectProperties ParseProperties(Bytes blob, const Layout& L, uint16_t code_page
   return out;
 }
 
+std::string WithoutColumnBlock(Bytes blob, const Layout& L, uint16_t code_page,
+                               std::string_view column, bool* removed) {
+  *removed = false;
+  std::string out(blob.begin(), blob.end());
+  if (blob.empty()) return out;
+  ParseProperties(blob, L, code_page);  // refuses a blob that does not add up
+  out.assign(blob.begin(), blob.begin() + 4);
+  size_t pos = 4;
+  while (pos < blob.size()) {
+    const uint32_t len = U32(blob, pos);
+    const uint16_t type = U16(blob, pos + 4);
+    Bytes chunk = blob.subspan(pos + 6, len - 6);
+    bool drop = false;
+    if (type == kColumnChunk && chunk.size() >= 6) {
+      const uint32_t block = U32(chunk, 0);
+      if (block > 6) {
+        const uint16_t n = U16(chunk, 4);
+        drop = NamesEqual(DecodeName(chunk.subspan(6, n), L, code_page), column);
+      }
+    }
+    if (drop) {
+      *removed = true;
+    } else {
+      out.append(blob.begin() + static_cast<long>(pos),
+                 blob.begin() + static_cast<long>(pos + len));
+    }
+    pos += len;
+  }
+  return out;
+}
+
 std::string EncodeObjectProperties(const std::vector<Property>& props) {
   std::string names;
   std::string entries;

@@ -53,6 +53,14 @@ struct ObjectProperties {
 // "damaged" jet::Error.
 ObjectProperties ParseProperties(Bytes blob, const Layout& layout, uint16_t code_page);
 
+// The blob without the property block of `column` (matched like every
+// column name), byte for byte otherwise; `removed` tells whether it had one.
+// A column that is dropped takes its properties with it, so that a later
+// column of the same name does not inherit a caption, a format or a
+// validation rule meant for the old one.
+std::string WithoutColumnBlock(Bytes blob, const Layout& layout, uint16_t code_page,
+                               std::string_view column, bool* removed);
+
 // Builds the LvProp blob (Jet 4 / ACE) of an object's own properties. Values
 // may be text, Yes/No or whole numbers (stored as Long).
 std::string EncodeObjectProperties(const std::vector<Property>& props);

@@ -303,6 +303,7 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
     }
   }
   const uint16_t number = c->number;
+  const std::string dropped_name = c->name;
   size_t index = static_cast<size_t>(c - t.columns.data());
   std::vector<uint8_t>& buf = t.buffer;
   // The column map entry and its two map rows go, as Access removes them.
@@ -341,6 +342,22 @@ void Database::DropColumn(const std::string& table, const std::string& column) {
             buf.begin() + static_cast<long>(desc_at + layout_.col_desc_size));
   Put16(buf, layout_.tdef_num_cols, static_cast<uint16_t>(t.columns.size() - 1));
   WriteTableDef(t);
+  DropColumnProperties(t.tdef_page, dropped_name);
+}
+
+void Database::DropColumnProperties(uint32_t tdef_page, const std::string& column) {
+  const CatalogEntry* e = FindObject(static_cast<int32_t>(tdef_page));
+  const Column* lv = catalog_def_ ? catalog_def_->FindColumn("LvProp") : nullptr;
+  if (!e || !lv) return;
+  const std::string blob = ReadLvProp(*e);
+  bool removed = false;
+  std::string rest =
+      WithoutColumnBlock(Bytes(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()), layout_,
+                         header_.code_page, column, &removed);
+  if (!removed) return;
+  const RowId row = e->row;
+  UpdateRow(*catalog_def_, row, {{lv, Value::Binary(std::move(rest))}});
+  InvalidateCatalog();
 }
 
 PagePtr Database::LongValuePage(const TableDef& t, const Column& c, size_t len) {

@@ -194,6 +194,54 @@ INSTANTIATE_TEST_SUITE_P(
 namespace jet {
 namespace {
 
+// Property blocks as "block.name=value" lines, in stored order.
+std::vector<std::string> PropertyLines(const ObjectProperties& p) {
+  std::vector<std::string> out;
+  auto add = [&](const std::string& block, const PropertyMap& m) {
+    for (const auto& item : m.items()) {
+      out.push_back(block + "." + item.name + "=" + TextForm(item.value));
+    }
+  };
+  add("", p.object);
+  for (const auto& [name, m] : p.columns) add(name, m);
+  return out;
+}
+
+// A dropped column takes its properties (here Required and DefaultValue)
+// with it; a new column of the same name starts without any, and every
+// other block stays as it was.
+TEST(WriterProperties, DroppedColumnLeavesNoPropertiesBehind) {
+  ScratchDir dir;
+  std::string path = dir.Copy("efcore-jet/Northwind.accdb");
+  std::vector<std::string> expected;
+  {
+    auto db = Database::Open(path, OpenOptions{"", true});
+    const ObjectProperties before = db->TableProperties("Order Details");
+    ASSERT_NE(before.Column("Discount"), nullptr);
+    ASSERT_NE(before.Column("Quantity"), nullptr);
+    for (const auto& line : PropertyLines(before)) {
+      if (line.rfind("Discount.", 0) != 0) expected.push_back(line);
+    }
+    db->DropColumn("Order Details", "DISCOUNT");
+    db->Commit();
+    db->AddColumn("Order Details", "Discount", ColumnType::kMemo);
+    db->Commit();
+  }
+  auto db = Database::Open(path, OpenOptions{});
+  const ObjectProperties after = db->TableProperties("Order Details");
+  EXPECT_EQ(after.Column("Discount"), nullptr);
+  EXPECT_EQ(PropertyLines(after), expected);
+  EXPECT_TRUE(Sound(*db));
+  // Tables whose columns have no block are left alone.
+  ScratchDir other;
+  std::string plain = other.Copy("generated/people_V2000_200.mdb");
+  auto pdb = Database::Open(plain, OpenOptions{"", true});
+  const std::vector<std::string> people = PropertyLines(pdb->TableProperties("People"));
+  pdb->DropColumn("People", "City");
+  pdb->Commit();
+  EXPECT_EQ(PropertyLines(pdb->TableProperties("People")), people);
+}
+
 // Refused changes leave the file exactly as it was.
 TEST(WriterRefusals, RefusedDefinitionChangesChangeNothing) {
   ScratchDir dir;

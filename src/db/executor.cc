@@ -495,7 +495,7 @@ long RunUpdate(jet::Database& db, SharedState& state, const sql::Update& u) {
       }
     }
   }
-  if (db.pending_pages() > kCommitBatchPages) CommitDatabase(db, state);
+  if (db.pending_pages() > CommitBatchPages(db)) CommitDatabase(db, state);
   return static_cast<long>(rows.size());
 }
 
@@ -664,7 +664,7 @@ long RunInsert(jet::Database& db, SharedState& state, const sql::Insert& ins) {
   // Row indexes of the table do not know the new row.
   state.ForgetTable(t->tdef_page);
   state.Changed();
-  if (db.pending_pages() > kCommitBatchPages) CommitDatabase(db, state);
+  if (db.pending_pages() > CommitBatchPages(db)) CommitDatabase(db, state);
   return 1;
 }
 

@@ -6,7 +6,9 @@
 #   bench/run_merge_bench.sh [REPEATS]        (default 3; the best time is kept)
 #
 # TESSALY (default build/src/tessaly) and LARGE (default
-# ../shared/fixtures/large beside the repository) may be overridden from the environment.
+# ../shared/fixtures/large beside the repository) may be overridden from the
+# environment. With ROWS set, or without the large fixtures, the tables are
+# generated on the spot (bench/make_people.sh), e.g. ROWS=1000000.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tessaly=${TESSALY:-build/src/tessaly}
@@ -18,8 +20,15 @@ trap 'rm -rf "$work"' EXIT
 field_sets=("First" "Last" "First Last" "First Middle Last" "First Middle Last City Age Born")
 
 printf '%-28s %-34s %12s %10s %9s %9s\n' database fields combinations rows seconds peak_MB
-for db in people_V2003_100000.mdb people_V2010_100000.accdb; do
-  [ -f "$large/$db" ] || { echo "missing $large/$db" >&2; continue; }
+if [ -n "${ROWS:-}" ] || [ ! -f "$large/people_V2003_100000.mdb" ]; then
+  large=$work/generated
+  mkdir -p "$large"
+  dbs=("people_${ROWS:-100000}.mdb" "people_${ROWS:-100000}.accdb")
+  for db in "${dbs[@]}"; do bench/make_people.sh "$large/$db" "${ROWS:-100000}" "$tessaly"; done
+else
+  dbs=(people_V2003_100000.mdb people_V2010_100000.accdb)
+fi
+for db in "${dbs[@]}"; do
   for fields in "${field_sets[@]}"; do
     args=()
     for f in $fields; do args+=(--field "$f"); done

@@ -8,6 +8,9 @@
 # less than wall time. There are no large encrypted databases to measure.
 #
 #   bench/run_read_bench.sh [BUILD_DIR]     (default: build; RUNS=n, LARGE=dir)
+#
+# With ROWS set, or without the large fixtures, the two large tables are
+# generated on the spot (bench/make_people.sh), e.g. ROWS=1000000.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,7 +43,14 @@ line() {
 }
 
 printf "%-54s %7s %8s %8s %10s %8s %7s\n" case rows "wall s" "cpu s" "rows/s" "peak MB" "vs mdbx"
-for db in "$LARGE/people_V2003_100000.mdb" "$LARGE/people_V2010_100000.accdb" \
+large_dbs=("$LARGE/people_V2003_100000.mdb" "$LARGE/people_V2010_100000.accdb")
+if [ -n "${ROWS:-}" ] || [ ! -f "${large_dbs[0]}" ]; then
+  generated=$(mktemp -d)
+  trap 'rm -rf "$generated"' EXIT
+  large_dbs=("$generated/people_${ROWS:-100000}.mdb" "$generated/people_${ROWS:-100000}.accdb")
+  for db in "${large_dbs[@]}"; do bench/make_people.sh "$db" "${ROWS:-100000}" "$TOOL"; done
+fi
+for db in "${large_dbs[@]}" \
           tests/data/generated/people_V2000_200.mdb tests/data/generated/people_V2007_300.accdb; do
   name=$(basename "$db")
   engine=$("$BENCH" "$db" "$TABLE" --repeat "$RUNS")

@@ -389,10 +389,16 @@ TEST(AccessTables, InsertsKeepTheirIndexesAndRelationships) {
 // Index keys of Access files: every entry of every index whose key encoding
 // is known must be the key of its row, computed from the row's values.
 TEST(IndexKeys, MatchWhatAccessStored) {
-  const char* files[] = {"efcore-jet/Northwind.accdb",      "jackcess/delColTestV2000.mdb",
-                         "jackcess/overflowTestV2003.mdb",  "jackcess/testUnicodeCompV2003.mdb",
-                         "ucanaccess/weirdObjectNames.mdb", "ucanaccess/parameters.accdb",
-                         "mdb-reader/bigint.accdb",         "jackcess/testEmoticonsV2010.accdb"};
+  const char* files[] = {"efcore-jet/Northwind.accdb",
+                         "jackcess/delColTestV2000.mdb",
+                         "jackcess/overflowTestV2003.mdb",
+                         "jackcess/testUnicodeCompV2003.mdb",
+                         "ucanaccess/weirdObjectNames.mdb",
+                         "ucanaccess/parameters.accdb",
+                         "mdb-reader/bigint.accdb",
+                         "jackcess/testEmoticonsV2010.accdb",
+                         "jackcess/odbcLinkerTestV2007.accdb",
+                         "jackcess/testIndexPropertiesV2010.accdb"};
   size_t compared = 0;
   size_t non_ascii = 0;  // entries over text beyond ASCII
   std::set<int> versions;

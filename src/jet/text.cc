@@ -106,12 +106,10 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
 
 }  // namespace
 
-std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
-  // Written through a pointer into a buffer of the largest possible size (3
+char* WriteUtf16LeAsUtf8(char* p, std::span<const uint8_t> b) {
+  // Written through a pointer into room of the largest possible size (3
   // bytes a unit): text decoding was most of the time of a table scan.
   const size_t n = b.size() / 2;
-  char* const start = Scratch(n * 3);
-  char* p = start;
   for (size_t i = 0; i < n; ++i) {
     // Four ASCII units at a time.
     while (i + 4 <= n) {
@@ -137,7 +135,12 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
     }
     p = PutUtf8(p, (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
   }
-  return std::string(start, p);
+  return p;
+}
+
+std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
+  char* const start = Scratch(b.size() / 2 * 3);
+  return std::string(start, WriteUtf16LeAsUtf8(start, b));
 }
 
 std::string Utf16ToUtf8(std::u16string_view s) {
@@ -170,13 +173,11 @@ size_t Utf8Length(std::string_view s) {
   return n;
 }
 
-std::string DecodeUcs2Text(std::span<const uint8_t> b) {
-  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return Utf16LeToUtf8(b);
+char* WriteUcs2TextAsUtf8(char* p, std::span<const uint8_t> b) {
+  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return WriteUtf16LeAsUtf8(p, b);
   // Compressed: single bytes (Latin-1), with 0x00 switching to and from runs
   // of UTF-16 units. A byte gives at most 2 bytes of UTF-8, a unit at most 3.
   const size_t n = b.size();
-  char* const start = Scratch(2 * n);
-  char* p = start;
   bool compressed = true;
   size_t i = 2;
   while (i < n) {
@@ -220,7 +221,12 @@ std::string DecodeUcs2Text(std::span<const uint8_t> b) {
     }
     p = PutUtf8(p, (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
   }
-  return std::string(start, p);
+  return p;
+}
+
+std::string DecodeUcs2Text(std::span<const uint8_t> b) {
+  char* const start = Scratch(2 * b.size());
+  return std::string(start, WriteUcs2TextAsUtf8(start, b));
 }
 
 std::string EncodeUcs2Text(std::string_view utf8, bool may_compress) {
@@ -295,19 +301,22 @@ const std::array<uint32_t, 256>* CodePageTable(uint16_t code_page) {
 
 }  // namespace
 
-std::string CodePageToUtf8(std::span<const uint8_t> bytes, uint16_t code_page) {
-  std::string out;
-  out.reserve(bytes.size());
+char* WriteCodePageAsUtf8(char* p, std::span<const uint8_t> bytes, uint16_t code_page) {
   const std::array<uint32_t, 256>* table =
       (code_page == 1252 || code_page == 0) ? nullptr : CodePageTable(code_page);
   for (uint8_t c : bytes) {
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
+      *p++ = static_cast<char>(c);
     } else {
-      AppendUtf8(out, table ? (*table)[c] : Cp1252ToUnicode(c));
+      p = PutUtf8(p, table ? (*table)[c] : Cp1252ToUnicode(c));
     }
   }
-  return out;
+  return p;
+}
+
+std::string CodePageToUtf8(std::span<const uint8_t> bytes, uint16_t code_page) {
+  char* const start = Scratch(kMaxUtf8PerStoredByte * bytes.size());
+  return std::string(start, WriteCodePageAsUtf8(start, bytes, code_page));
 }
 
 std::string Utf8ToCodePage(std::string_view utf8, uint16_t code_page) {

@@ -242,10 +242,12 @@ DateParts SplitAccessDate(double v) {
     days += 1;
   }
   CivilFromDays(days + kEpochDays, p.year, p.month, p.day);
-  p.hour = static_cast<int>(ms / 3600000);
-  p.minute = static_cast<int>(ms / 60000 % 60);
-  p.second = static_cast<int>(ms / 1000 % 60);
-  p.millisecond = static_cast<int>(ms % 1000);
+  // Less than a day: unsigned 32-bit parts, which divide by multiplying.
+  const uint32_t t = static_cast<uint32_t>(ms);
+  p.hour = static_cast<int>(t / 3600000);
+  p.minute = static_cast<int>(t / 60000 % 60);
+  p.second = static_cast<int>(t / 1000 % 60);
+  p.millisecond = static_cast<int>(t % 1000);
   return p;
 }
 

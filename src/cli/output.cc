@@ -2,42 +2,79 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+
+#include "jet/text.h"
 
 namespace cli {
 
-std::string JsNumber(double d) {
-  if (std::isnan(d)) return "null";
-  if (std::isinf(d)) return "null";
-  if (d == 0) return "0";
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
-  std::string s(buf, res.ptr);
-  bool neg = s[0] == '-';
-  if (neg) s.erase(0, 1);
-  size_t e = s.find('e');
-  int exp = std::stoi(s.substr(e + 1));
-  std::string digits = s.substr(0, 1) + (e > 2 ? s.substr(2, e - 2) : "");
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  int k = static_cast<int>(digits.size());
-  int n = exp + 1;
-  std::string out = neg ? "-" : "";
-  if (k <= n && n <= 21) {
-    out += digits + std::string(n - k, '0');
-  } else if (0 < n && n <= 21) {
-    out += digits.substr(0, n) + "." + digits.substr(n);
-  } else if (-6 < n && n <= 0) {
-    out += "0." + std::string(-n, '0') + digits;
-  } else {
-    out += digits.substr(0, 1);
-    if (k > 1) out += "." + digits.substr(1);
-    out += "e";
-    out += (n - 1 >= 0 ? "+" : "-");
-    out += std::to_string(std::abs(n - 1));
+namespace {
+
+char* Put(char* p, std::string_view s) {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
+
+}  // namespace
+
+char* WriteJsNumber(char* p, double d) {
+  if (std::isnan(d) || std::isinf(d)) return Put(p, "null");
+  if (d == 0) return Put(p, "0");
+  // The shortest digits that read back as `d`, then placed the way
+  // JavaScript places them.
+  char buf[48];
+  const char* s = buf;
+  const char* end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific).ptr;
+  if (*s == '-') {
+    *p++ = '-';
+    ++s;
   }
-  return out;
+  const char* e = std::find(s, end, 'e');
+  const char* x = e + 1;
+  bool exp_negative = *x == '-';
+  if (*x == '-' || *x == '+') ++x;
+  int exp = 0;
+  for (; x < end; ++x) exp = exp * 10 + (*x - '0');
+  if (exp_negative) exp = -exp;
+  char digits[24];
+  int k = 0;
+  digits[k++] = s[0];
+  for (const char* q = s + 2; q < e; ++q) digits[k++] = *q;
+  while (k > 1 && digits[k - 1] == '0') --k;
+  const int n = exp + 1;
+  if (k <= n && n <= 21) {
+    p = Put(p, {digits, static_cast<size_t>(k)});
+    std::memset(p, '0', n - k);
+    return p + (n - k);
+  }
+  if (0 < n && n <= 21) {
+    p = Put(p, {digits, static_cast<size_t>(n)});
+    *p++ = '.';
+    return Put(p, {digits + n, static_cast<size_t>(k - n)});
+  }
+  if (-6 < n && n <= 0) {
+    p = Put(p, "0.");
+    std::memset(p, '0', -n);
+    p += -n;
+    return Put(p, {digits, static_cast<size_t>(k)});
+  }
+  *p++ = digits[0];
+  if (k > 1) {
+    *p++ = '.';
+    p = Put(p, {digits + 1, static_cast<size_t>(k - 1)});
+  }
+  *p++ = 'e';
+  *p++ = n - 1 >= 0 ? '+' : '-';
+  return std::to_chars(p, p + 8, std::abs(n - 1)).ptr;
+}
+
+std::string JsNumber(double d) {
+  char buf[kMaxNumberText];
+  return std::string(buf, WriteJsNumber(buf, d));
 }
 
 std::string JsonString(std::string_view s) {
@@ -106,38 +143,43 @@ std::string IsoDate(double v) {
 }
 
 void AppendIsoDate(std::string& out, double v) {
-  jet::DateParts p = jet::SplitAccessDate(v);
-  if (p.year < 0 || p.year > 9999) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
-    out += buf;
+  char buf[kMaxNumberText];
+  out.append(buf, WriteIsoDate(buf, v));
+}
+
+char* WriteIsoDate(char* p, double v) {
+  jet::DateParts d = jet::SplitAccessDate(v);
+  if (d.year < 0 || d.year > 9999) {
+    p += std::snprintf(p, kMaxNumberText - 4, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month,
+                       d.day, d.hour, d.minute, d.second);
   } else {
     // Digits by hand: dates are the most frequent non-text values of a dump.
-    char buf[19];
-    auto put = [&](int at, int value, int width) {
-      for (int i = width - 1; i >= 0; --i, value /= 10)
-        buf[at + i] = static_cast<char>('0' + value % 10);
-    };
-    put(0, p.year, 4);
-    buf[4] = '-';
-    put(5, p.month, 2);
-    buf[7] = '-';
-    put(8, p.day, 2);
-    buf[10] = ' ';
-    put(11, p.hour, 2);
-    buf[13] = ':';
-    put(14, p.minute, 2);
-    buf[16] = ':';
-    put(17, p.second, 2);
-    out.append(buf, sizeof buf);
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    auto pair = [&](int at, int value) { std::memcpy(p + at, kPairs + 2 * value, 2); };
+    pair(0, d.year / 100);
+    pair(2, d.year % 100);
+    p[4] = '-';
+    pair(5, d.month);
+    p[7] = '-';
+    pair(8, d.day);
+    p[10] = ' ';
+    pair(11, d.hour);
+    p[13] = ':';
+    pair(14, d.minute);
+    p[16] = ':';
+    pair(17, d.second);
+    p += 19;
   }
-  if (p.millisecond) {
-    char ms[4] = {'.', static_cast<char>('0' + p.millisecond / 100),
-                  static_cast<char>('0' + p.millisecond / 10 % 10),
-                  static_cast<char>('0' + p.millisecond % 10)};
-    out.append(ms, 4);
+  if (d.millisecond) {
+    *p++ = '.';
+    *p++ = static_cast<char>('0' + d.millisecond / 100);
+    *p++ = static_cast<char>('0' + d.millisecond / 10 % 10);
+    *p++ = static_cast<char>('0' + d.millisecond % 10);
   }
+  return p;
 }
 
 std::string IsoDateExt(int64_t ticks) {
@@ -344,6 +386,272 @@ void AppendCsvField(std::string& out, const jet::Column& c, const jet::Value& v)
   } else {
     AppendCsvQuoted(out, s);
   }
+}
+
+OutBuffer::OutBuffer(std::FILE* file) : file_(file) {}
+
+OutBuffer::~OutBuffer() { Flush(); }
+
+void OutBuffer::Append(std::string_view s) {
+  char* p = Room(s.size());
+  if (!s.empty()) std::memcpy(p, s.data(), s.size());
+  size_ += s.size();
+}
+
+void OutBuffer::Grow(size_t n) {
+  size_t cap = std::max({cap_ * 2, size_ + n, 2 * kBlock});
+  auto data = std::make_unique_for_overwrite<char[]>(cap);
+  if (size_) std::memcpy(data.get(), data_.get(), size_);
+  data_ = std::move(data);
+  cap_ = cap;
+}
+
+void OutBuffer::Flush() {
+  if (!file_ || !size_) return;
+  std::fwrite(data_.get(), 1, size_, file_);
+  size_ = 0;
+}
+
+namespace {
+
+// A value of a fixed-size type read from its stored bytes, as
+// jet::DecodeFixedValue reads it.
+struct Plain {
+  enum Kind : uint8_t { kNone, kInt, kNumber, kCurrency, kDate } kind = kNone;
+  int64_t i = 0;
+  double d = 0;
+};
+
+// kNone for other types, and for bytes too short for their type (which the
+// Value path reports as damage).
+Plain ReadPlain(jet::ColumnType type, jet::Bytes raw) {
+  using T = jet::ColumnType;
+  Plain v;
+  switch (type) {
+    case T::kByte:
+      if (raw.size() >= 1) v = {Plain::kInt, raw[0], 0};
+      break;
+    case T::kInteger:
+      if (raw.size() >= 2) v = {Plain::kInt, jet::I16(raw, 0), 0};
+      break;
+    case T::kLong:
+      if (raw.size() >= 4) v = {Plain::kInt, jet::I32(raw, 0), 0};
+      break;
+    case T::kBigInt:
+      if (raw.size() >= 8) v = {Plain::kInt, jet::I64(raw, 0), 0};
+      break;
+    case T::kCurrency:
+      if (raw.size() >= 8) v = {Plain::kCurrency, jet::I64(raw, 0), 0};
+      break;
+    case T::kFloat:
+      if (raw.size() >= 4) v = {Plain::kNumber, 0, jet::F32(raw, 0)};
+      break;
+    case T::kDouble:
+      if (raw.size() >= 8) v = {Plain::kNumber, 0, jet::F64(raw, 0)};
+      break;
+    case T::kDateTime:
+      if (raw.size() >= 8) v = {Plain::kDate, 0, jet::F64(raw, 0)};
+      break;
+    default:
+      break;
+  }
+  return v;
+}
+
+bool IsPlainType(jet::ColumnType t) {
+  using T = jet::ColumnType;
+  switch (t) {
+    case T::kByte:
+    case T::kInteger:
+    case T::kLong:
+    case T::kBigInt:
+    case T::kCurrency:
+    case T::kFloat:
+    case T::kDouble:
+    case T::kDateTime:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Eight bytes at a time: most texts need no escape, and are short.
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+inline uint64_t Word(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+// High bit set in each byte of w that is zero.
+inline uint64_t ZeroBytes(uint64_t w) { return (w - kOnes) & ~w & kHighs; }
+// High bit set in each byte below 0x20.
+inline uint64_t ControlBytes(uint64_t w) { return (w - 0x20 * kOnes) & ~w & kHighs; }
+
+bool NeedsCsvEscape(std::string_view s) {
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    if (ZeroBytes(Word(s.data() + i) ^ ('"' * kOnes))) return true;
+  }
+  for (; i < s.size(); ++i) {
+    if (s[i] == '"') return true;
+  }
+  return false;
+}
+
+bool NeedsJsonEscape(std::string_view s) {
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t w = Word(s.data() + i);
+    if (ZeroBytes(w ^ ('"' * kOnes)) | ZeroBytes(w ^ ('\\' * kOnes)) | ControlBytes(w)) return true;
+  }
+  for (; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c == '"' || c == '\\') return true;
+  }
+  return false;
+}
+
+std::string CurrencyText(int64_t x) {
+  unsigned __int128 mag =
+      x < 0 ? static_cast<unsigned __int128>(-(x + 1)) + 1 : static_cast<unsigned __int128>(x);
+  return jet::FormatScaled(x < 0, mag, 4, false);
+}
+
+// Appends the text form of a plain value; `quote` puts dates and currency
+// in quotes (JSON).
+void PutPlain(OutBuffer& out, const Plain& v, bool quote) {
+  char* p = out.Room(kMaxNumberText + 2);
+  switch (v.kind) {
+    case Plain::kInt:
+      p = std::to_chars(p, p + kMaxNumberText, v.i).ptr;
+      break;
+    case Plain::kNumber:
+      p = WriteJsNumber(p, v.d);
+      break;
+    case Plain::kDate:
+      if (quote) *p++ = '"';
+      p = WriteIsoDate(p, v.d);
+      if (quote) *p++ = '"';
+      break;
+    case Plain::kCurrency:
+    case Plain::kNone:
+      break;
+  }
+  out.Advance(p);
+  if (v.kind == Plain::kCurrency) {
+    if (quote) out.Push('"');
+    out.Append(CurrencyText(v.i));
+    if (quote) out.Push('"');
+  }
+}
+
+}  // namespace
+
+FieldWriter::FieldWriter(jet::Database& db, jet::TableScan& scan) : db_(db), scan_(scan) {}
+
+jet::Bytes FieldWriter::StoredText(const jet::Column& c, jet::Bytes raw) {
+  if (c.type == jet::ColumnType::kText) return raw;
+  return jet::LongValueBytes(db_.pager(), db_.layout(), raw, hold_, chain_);
+}
+
+size_t FieldWriter::PutText(OutBuffer& out, const jet::Column& c, jet::Bytes stored) {
+  const uint16_t code_page = c.code_page ? c.code_page : db_.code_page();
+  char* start = out.Room(stored.size() * jet::kMaxUtf8PerStoredByte);
+  size_t at = out.view().size();
+  out.Advance(jet::WriteDecodedText(start, stored, db_.layout(), code_page));
+  return at;
+}
+
+void FieldWriter::Csv(OutBuffer& out, const jet::Column& c) {
+  using T = jet::ColumnType;
+  const jet::RowView& row = scan_.row();
+  if (!c.calculated()) {
+    if (c.type == T::kBoolean) {
+      out.Push(row.NullBit(c.number) ? '1' : '0');
+      return;
+    }
+    if (jet::IsTextual(c.type)) {
+      std::optional<jet::Bytes> raw = row.Raw(c);
+      if (!raw) return;
+      out.Push('"');
+      size_t at = PutText(out, c, StoredText(c, *raw));
+      std::string_view text = out.view().substr(at);
+      if (NeedsCsvEscape(text)) {
+        // Inner quotes are doubled: rare, so done again the slow way.
+        scratch_.assign(text);
+        out.Truncate(at - 1);
+        escaped_.clear();
+        AppendCsvQuoted(escaped_, scratch_);
+        out.Append(escaped_);
+        return;
+      }
+      out.Push('"');
+      return;
+    }
+    if (IsPlainType(c.type)) {
+      std::optional<jet::Bytes> raw = row.Raw(c);
+      if (!raw) return;
+      Plain v = ReadPlain(c.type, *raw);
+      if (v.kind != Plain::kNone) {
+        PutPlain(out, v, false);
+        return;
+      }
+    }
+  }
+  scratch_.clear();
+  AppendCsvField(scratch_, c, scan_.Get(c));
+  out.Append(scratch_);
+}
+
+void FieldWriter::Json(OutBuffer& out, const jet::Column& c) {
+  using T = jet::ColumnType;
+  const jet::RowView& row = scan_.row();
+  if (!c.calculated()) {
+    if (c.type == T::kBoolean) {
+      out.Append(row.NullBit(c.number) ? "true" : "false");
+      return;
+    }
+    if (jet::IsTextual(c.type)) {
+      std::optional<jet::Bytes> raw = row.Raw(c);
+      if (!raw) {
+        out.Append("null");
+        return;
+      }
+      out.Push('"');
+      size_t at = PutText(out, c, StoredText(c, *raw));
+      std::string_view text = out.view().substr(at);
+      if (NeedsJsonEscape(text)) {
+        scratch_.assign(text);
+        out.Truncate(at - 1);
+        escaped_.clear();
+        AppendJsonString(escaped_, scratch_);
+        out.Append(escaped_);
+        return;
+      }
+      out.Push('"');
+      return;
+    }
+    if (IsPlainType(c.type)) {
+      std::optional<jet::Bytes> raw = row.Raw(c);
+      if (!raw) {
+        out.Append("null");
+        return;
+      }
+      Plain v = ReadPlain(c.type, *raw);
+      if (v.kind != Plain::kNone) {
+        // Big integers are quoted: they can lie beyond a JSON reader's doubles.
+        bool quote_int = v.kind == Plain::kInt && c.type == T::kBigInt;
+        if (quote_int) out.Push('"');
+        PutPlain(out, v, true);
+        if (quote_int) out.Push('"');
+        return;
+      }
+    }
+  }
+  scratch_.clear();
+  AppendJsonValue(scratch_, c, scan_.Get(c));
+  out.Append(scratch_);
 }
 
 }  // namespace cli

@@ -61,6 +61,15 @@ inline char* PutUtf8(char* p, uint32_t cp) {
   return p;
 }
 
+// Four UTF-16LE units in a word: any of them outside ASCII.
+constexpr uint64_t kNonAsciiUnits = 0xFF80FF80FF80FF80ull;
+
+// The low bytes of four ASCII units, side by side.
+inline uint32_t PackAsciiUnits(uint64_t w) {
+  uint64_t x = w | (w >> 8);
+  return static_cast<uint32_t>((x & 0xFFFF) | ((x >> 16) & 0xFFFF0000));
+}
+
 // Walks UTF-16 code units, pairing surrogates.
 template <typename Next>
 void Utf16Walk(size_t n, Next next, std::string& out) {
@@ -110,23 +119,36 @@ char* WriteUtf16LeAsUtf8(char* p, std::span<const uint8_t> b) {
   // Written through a pointer into room of the largest possible size (3
   // bytes a unit): text decoding was most of the time of a table scan.
   const size_t n = b.size() / 2;
-  for (size_t i = 0; i < n; ++i) {
-    // Four ASCII units at a time.
-    while (i + 4 <= n) {
+  size_t i = 0;
+  while (i < n) {
+    // Eight or four ASCII units at a time.
+    if (i + 4 <= n) {
       uint64_t w;
       std::memcpy(&w, b.data() + 2 * i, 8);
-      if (w & 0xFF80FF80FF80FF80ull) break;
-      for (int k = 0; k < 4; ++k) *p++ = static_cast<char>(w >> (16 * k));
-      i += 4;
+      if (!(w & kNonAsciiUnits)) {
+        uint64_t v;
+        if (i + 8 <= n && (std::memcpy(&v, b.data() + 2 * i + 8, 8), !(v & kNonAsciiUnits))) {
+          uint64_t packed = PackAsciiUnits(w) | (uint64_t{PackAsciiUnits(v)} << 32);
+          std::memcpy(p, &packed, 8);
+          p += 8;
+          i += 8;
+        } else {
+          uint32_t packed = PackAsciiUnits(w);
+          std::memcpy(p, &packed, 4);
+          p += 4;
+          i += 4;
+        }
+        continue;
+      }
     }
-    if (i == n) break;
     uint32_t c = b[2 * i] | (b[2 * i + 1] << 8);
+    ++i;
     if (c < 0x80) {
       *p++ = static_cast<char>(c);
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
-      uint32_t d = b[2 * i + 2] | (b[2 * i + 3] << 8);
+    if (c >= 0xD800 && c <= 0xDBFF && i < n) {
+      uint32_t d = b[2 * i] | (b[2 * i + 1] << 8);
       if (d >= 0xDC00 && d <= 0xDFFF) {
         p = PutUtf8(p, 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00));
         ++i;
@@ -195,10 +217,12 @@ char* WriteUcs2TextAsUtf8(char* p, std::span<const uint8_t> b) {
       uint8_t c = b[i++];
       if (c == 0) {
         compressed = false;
-      } else if (c < 0x80) {
-        *p++ = static_cast<char>(c);
-      } else {
+      } else if (c >= 0x80) {
         p = PutUtf8(p, c);
+      } else {
+        *p++ = static_cast<char>(c);
+        // The ASCII end of a run too short for eight at a time.
+        while (i < n && i + 8 > n && b[i] != 0 && b[i] < 0x80) *p++ = static_cast<char>(b[i++]);
       }
       continue;
     }

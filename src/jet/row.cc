@@ -72,8 +72,7 @@ uint16_t RowView::var_count() const {
 void RowView::ParseVariable() const {
   if (var_parsed_) return;
   var_parsed_ = true;
-  var_offsets_.clear();
-  var_count_ = 0;
+  var_count_ = 0;  // the offsets count once all of them were read and checked
   const Bytes row = row_;
   const size_t len = row.size();
   if (table_->var_cols == 0) return;
@@ -84,8 +83,13 @@ void RowView::ParseVariable() const {
       ThrowDamaged("a row's variable offsets do not fit");
     }
     var_offsets_.resize(vc + 1);
+    // In range (checked just above): read without a check for each.
+    const uint8_t* first = row.data() + len - mask_size_ - 4;
     for (uint16_t i = 0; i <= vc; ++i) {
-      var_offsets_[i] = U16(row, len - mask_size_ - 4 - 2u * i);
+      const uint8_t* at = first - 2u * i;
+      uint16_t offset = static_cast<uint16_t>(at[0] | (at[1] << 8));
+      if (offset > len) ThrowDamaged("a variable column lies outside its row");
+      var_offsets_[i] = offset;
     }
     var_count_ = vc;
   } else {
@@ -102,11 +106,9 @@ void RowView::ParseVariable() const {
     for (uint16_t i = 0; i <= vc; ++i) {
       while (used < used_jumps && row[e - mask_size_ - 1 - used] == i) ++used;
       var_offsets_[i] = static_cast<uint16_t>(row[p - i] + 256 * used);
+      if (var_offsets_[i] > len) ThrowDamaged("a variable column lies outside its row");
     }
     var_count_ = vc;
-  }
-  for (uint16_t i = 0; i <= var_count_; ++i) {
-    if (var_offsets_[i] > len) ThrowDamaged("a variable column lies outside its row");
   }
 }
 

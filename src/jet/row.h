@@ -56,7 +56,9 @@ class RowView {
   uint32_t mask_size_ = 0;
   mutable bool var_parsed_ = false;
   mutable uint16_t var_count_ = 0;
-  mutable std::vector<uint16_t> var_offsets_;  // var_count_ + 1 entries (last: end of data)
+  // var_count_ + 1 entries (last: end of data); kept from row to row, which
+  // mostly have as many.
+  mutable std::vector<uint16_t> var_offsets_;
 };
 
 // Inline: a scan asks for every column of every row.

@@ -397,15 +397,11 @@ int Dump(const Args& a) {
       out.Append(cli::CsvField(textual, jet::Value::Text(cols[i]->name)));
     }
     out.Push('\n');
-    cli::FieldWriter fields(*db, scan);
+    cli::FieldWriter fields(*db, scan, cols);
     lines([&] {
       line_start = out.view().size();
       while (scan.Next()) {
-        for (size_t i = 0; i < cols.size(); ++i) {
-          if (i) out.Push(',');
-          fields.Csv(out, *cols[i]);
-        }
-        out.Push('\n');
+        fields.CsvRecord(out);
         out.FlushIfFull();
         line_start = out.view().size();
       }
@@ -416,8 +412,6 @@ int Dump(const Args& a) {
   // scan that decodes no values), which keeps memory flat for any table.
   size_t count = 0;
   while (scan.Next()) ++count;
-  std::vector<std::string> keys;
-  for (const jet::Column* c : cols) keys.push_back(cli::JsonString(c->name) + ":");
   std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
   for (size_t i = 0; i < cols.size(); ++i) {
     if (i) head += ",";
@@ -427,19 +421,13 @@ int Dump(const Args& a) {
   head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
   out.Append(head);
   jet::TableScan rows(*db, t);
-  cli::FieldWriter fields(*db, rows);
+  cli::FieldWriter fields(*db, rows, cols);
   size_t written = 0;
   lines([&] {
     line_start = out.view().size();
     while (written < count && rows.Next()) {
       if (written) out.Append(",\n");
-      out.Push('{');
-      for (size_t i = 0; i < cols.size(); ++i) {
-        if (i) out.Push(',');
-        out.Append(keys[i]);
-        fields.Json(out, *cols[i]);
-      }
-      out.Push('}');
+      fields.JsonObject(out);
       ++written;
       out.FlushIfFull();
       line_start = out.view().size();

@@ -414,67 +414,6 @@ void OutBuffer::Flush() {
 
 namespace {
 
-// A value of a fixed-size type read from its stored bytes, as
-// jet::DecodeFixedValue reads it.
-struct Plain {
-  enum Kind : uint8_t { kNone, kInt, kNumber, kCurrency, kDate } kind = kNone;
-  int64_t i = 0;
-  double d = 0;
-};
-
-// kNone for other types, and for bytes too short for their type (which the
-// Value path reports as damage).
-Plain ReadPlain(jet::ColumnType type, jet::Bytes raw) {
-  using T = jet::ColumnType;
-  Plain v;
-  switch (type) {
-    case T::kByte:
-      if (raw.size() >= 1) v = {Plain::kInt, raw[0], 0};
-      break;
-    case T::kInteger:
-      if (raw.size() >= 2) v = {Plain::kInt, jet::I16(raw, 0), 0};
-      break;
-    case T::kLong:
-      if (raw.size() >= 4) v = {Plain::kInt, jet::I32(raw, 0), 0};
-      break;
-    case T::kBigInt:
-      if (raw.size() >= 8) v = {Plain::kInt, jet::I64(raw, 0), 0};
-      break;
-    case T::kCurrency:
-      if (raw.size() >= 8) v = {Plain::kCurrency, jet::I64(raw, 0), 0};
-      break;
-    case T::kFloat:
-      if (raw.size() >= 4) v = {Plain::kNumber, 0, jet::F32(raw, 0)};
-      break;
-    case T::kDouble:
-      if (raw.size() >= 8) v = {Plain::kNumber, 0, jet::F64(raw, 0)};
-      break;
-    case T::kDateTime:
-      if (raw.size() >= 8) v = {Plain::kDate, 0, jet::F64(raw, 0)};
-      break;
-    default:
-      break;
-  }
-  return v;
-}
-
-bool IsPlainType(jet::ColumnType t) {
-  using T = jet::ColumnType;
-  switch (t) {
-    case T::kByte:
-    case T::kInteger:
-    case T::kLong:
-    case T::kBigInt:
-    case T::kCurrency:
-    case T::kFloat:
-    case T::kDouble:
-    case T::kDateTime:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Eight bytes at a time: most texts need no escape, and are short.
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
@@ -512,145 +451,221 @@ bool NeedsJsonEscape(std::string_view s) {
   return false;
 }
 
-std::string CurrencyText(int64_t x) {
-  unsigned __int128 mag =
-      x < 0 ? static_cast<unsigned __int128>(-(x + 1)) + 1 : static_cast<unsigned __int128>(x);
-  return jet::FormatScaled(x < 0, mag, 4, false);
-}
-
-// Appends the text form of a plain value; `quote` puts dates and currency
-// in quotes (JSON).
-void PutPlain(OutBuffer& out, const Plain& v, bool quote) {
-  char* p = out.Room(kMaxNumberText + 2);
-  switch (v.kind) {
-    case Plain::kInt:
-      p = std::to_chars(p, p + kMaxNumberText, v.i).ptr;
-      break;
-    case Plain::kNumber:
-      p = WriteJsNumber(p, v.d);
-      break;
-    case Plain::kDate:
-      if (quote) *p++ = '"';
-      p = WriteIsoDate(p, v.d);
-      if (quote) *p++ = '"';
-      break;
-    case Plain::kCurrency:
-    case Plain::kNone:
-      break;
-  }
-  out.Advance(p);
-  if (v.kind == Plain::kCurrency) {
-    if (quote) out.Push('"');
-    out.Append(CurrencyText(v.i));
-    if (quote) out.Push('"');
-  }
+// As jet::FormatScaled writes currency: four decimals, a sign unless zero.
+char* WriteCurrency(char* p, int64_t x) {
+  const uint64_t mag = x < 0 ? static_cast<uint64_t>(-(x + 1)) + 1 : static_cast<uint64_t>(x);
+  if (x < 0) *p++ = '-';
+  p = std::to_chars(p, p + 24, mag / 10000).ptr;
+  *p++ = '.';
+  uint32_t frac = static_cast<uint32_t>(mag % 10000);
+  for (int i = 4; i-- > 0; frac /= 10) p[i] = static_cast<char>('0' + frac % 10);
+  return p + 4;
 }
 
 }  // namespace
 
-FieldWriter::FieldWriter(jet::Database& db, jet::TableScan& scan) : db_(db), scan_(scan) {}
-
-jet::Bytes FieldWriter::StoredText(const jet::Column& c, jet::Bytes raw) {
-  if (c.type == jet::ColumnType::kText) return raw;
-  return jet::LongValueBytes(db_.pager(), db_.layout(), raw, hold_, chain_);
+FieldWriter::FieldWriter(jet::Database& db, jet::TableScan& scan,
+                         std::vector<const jet::Column*> columns)
+    : db_(db), scan_(scan) {
+  using T = jet::ColumnType;
+  for (const jet::Column* c : columns) {
+    Field f{c, Form::kValue, c->code_page ? c->code_page : db.code_page(),
+            JsonString(c->name) + ":"};
+    // Calculated columns store a wrapped result; Value reads those.
+    if (!c->calculated()) {
+      switch (c->type) {
+        case T::kBoolean:
+          f.form = Form::kBool;
+          break;
+        case T::kText:
+          f.form = Form::kText;
+          break;
+        case T::kMemo:
+          f.form = Form::kMemo;
+          break;
+        case T::kByte:
+          f.form = Form::kByte;
+          break;
+        case T::kInteger:
+          f.form = Form::kInteger;
+          break;
+        case T::kLong:
+          f.form = Form::kLong;
+          break;
+        case T::kBigInt:
+          f.form = Form::kBigInt;
+          break;
+        case T::kCurrency:
+          f.form = Form::kCurrency;
+          break;
+        case T::kFloat:
+          f.form = Form::kFloat;
+          break;
+        case T::kDouble:
+          f.form = Form::kDouble;
+          break;
+        case T::kDateTime:
+          f.form = Form::kDateTime;
+          break;
+        default:
+          break;
+      }
+    }
+    fields_.push_back(std::move(f));
+  }
 }
 
-size_t FieldWriter::PutText(OutBuffer& out, const jet::Column& c, jet::Bytes stored) {
-  const uint16_t code_page = c.code_page ? c.code_page : db_.code_page();
-  char* start = out.Room(stored.size() * jet::kMaxUtf8PerStoredByte);
+char* FieldWriter::WriteFixed(char* p, Form form, jet::Bytes raw, bool json) {
+  // The sizes jet::DecodeFixedValue needs.
+  switch (form) {
+    case Form::kByte:
+      if (raw.size() < 1) return nullptr;
+      return std::to_chars(p, p + kMaxNumberText, raw[0]).ptr;
+    case Form::kInteger:
+      if (raw.size() < 2) return nullptr;
+      return std::to_chars(p, p + kMaxNumberText, jet::I16(raw, 0)).ptr;
+    case Form::kLong:
+      if (raw.size() < 4) return nullptr;
+      return std::to_chars(p, p + kMaxNumberText, jet::I32(raw, 0)).ptr;
+    case Form::kBigInt:
+      // Quoted in JSON: they can lie beyond a JSON reader's doubles.
+      if (raw.size() < 8) return nullptr;
+      if (json) *p++ = '"';
+      p = std::to_chars(p, p + kMaxNumberText, jet::I64(raw, 0)).ptr;
+      if (json) *p++ = '"';
+      return p;
+    case Form::kCurrency:
+      if (raw.size() < 8) return nullptr;
+      if (json) *p++ = '"';
+      p = WriteCurrency(p, jet::I64(raw, 0));
+      if (json) *p++ = '"';
+      return p;
+    case Form::kFloat:
+      if (raw.size() < 4) return nullptr;
+      return WriteJsNumber(p, jet::F32(raw, 0));
+    case Form::kDouble:
+      if (raw.size() < 8) return nullptr;
+      return WriteJsNumber(p, jet::F64(raw, 0));
+    case Form::kDateTime:
+      if (raw.size() < 8) return nullptr;
+      if (json) *p++ = '"';
+      p = WriteIsoDate(p, jet::F64(raw, 0));
+      if (json) *p++ = '"';
+      return p;
+    default:
+      return nullptr;
+  }
+}
+
+size_t FieldWriter::PutText(OutBuffer& out, const Field& f, jet::Bytes raw) {
+  jet::Bytes stored = f.form == Form::kText
+                          ? raw
+                          : jet::LongValueBytes(db_.pager(), db_.layout(), raw, hold_, chain_);
+  out.Push('"');
+  char* start = out.Room(stored.size() * jet::kMaxUtf8PerStoredByte + 1);
   size_t at = out.view().size();
-  out.Advance(jet::WriteDecodedText(start, stored, db_.layout(), code_page));
+  out.Advance(jet::WriteDecodedText(start, stored, db_.layout(), f.code_page));
   return at;
 }
 
-void FieldWriter::Csv(OutBuffer& out, const jet::Column& c) {
-  using T = jet::ColumnType;
+void FieldWriter::CsvText(OutBuffer& out, const Field& f, jet::Bytes raw) {
+  size_t at = PutText(out, f, raw);
+  std::string_view text = out.view().substr(at);
+  if (NeedsCsvEscape(text)) {
+    // Inner quotes are doubled: rare, so done again the slow way.
+    scratch_.assign(text);
+    out.Truncate(at - 1);
+    escaped_.clear();
+    AppendCsvQuoted(escaped_, scratch_);
+    out.Append(escaped_);
+    return;
+  }
+  out.Push('"');
+}
+
+void FieldWriter::JsonText(OutBuffer& out, const Field& f, jet::Bytes raw) {
+  size_t at = PutText(out, f, raw);
+  std::string_view text = out.view().substr(at);
+  if (NeedsJsonEscape(text)) {
+    scratch_.assign(text);
+    out.Truncate(at - 1);
+    escaped_.clear();
+    AppendJsonString(escaped_, scratch_);
+    out.Append(escaped_);
+    return;
+  }
+  out.Push('"');
+}
+
+void FieldWriter::CsvRecord(OutBuffer& out) {
   const jet::RowView& row = scan_.row();
-  if (!c.calculated()) {
-    if (c.type == T::kBoolean) {
-      out.Push(row.NullBit(c.number) ? '1' : '0');
-      return;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    // Room for the separator and any number or date.
+    char* p = out.Room(kMaxNumberText + 4);
+    if (i) *p++ = ',';
+    if (f.form == Form::kBool) {
+      *p++ = row.NullBit(f.column->number) ? '1' : '0';
+      out.Advance(p);
+      continue;
     }
-    if (jet::IsTextual(c.type)) {
-      std::optional<jet::Bytes> raw = row.Raw(c);
-      if (!raw) return;
-      out.Push('"');
-      size_t at = PutText(out, c, StoredText(c, *raw));
-      std::string_view text = out.view().substr(at);
-      if (NeedsCsvEscape(text)) {
-        // Inner quotes are doubled: rare, so done again the slow way.
-        scratch_.assign(text);
-        out.Truncate(at - 1);
-        escaped_.clear();
-        AppendCsvQuoted(escaped_, scratch_);
-        out.Append(escaped_);
-        return;
-      }
-      out.Push('"');
-      return;
+    out.Advance(p);
+    if (f.form == Form::kValue) {
+      CsvFromValue(out, f);
+      continue;
     }
-    if (IsPlainType(c.type)) {
-      std::optional<jet::Bytes> raw = row.Raw(c);
-      if (!raw) return;
-      Plain v = ReadPlain(c.type, *raw);
-      if (v.kind != Plain::kNone) {
-        PutPlain(out, v, false);
-        return;
-      }
+    std::optional<jet::Bytes> raw = row.Raw(*f.column);
+    if (!raw) continue;  // null: nothing
+    if (f.form == Form::kText || f.form == Form::kMemo) {
+      CsvText(out, f, *raw);
+    } else if (char* end = WriteFixed(p, f.form, *raw, false)) {
+      out.Advance(end);
+    } else {
+      CsvFromValue(out, f);
     }
   }
+  out.Push('\n');
+}
+
+void FieldWriter::JsonObject(OutBuffer& out) {
+  const jet::RowView& row = scan_.row();
+  out.Push('{');
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    if (i) out.Push(',');
+    out.Append(f.key);
+    char* p = out.Room(kMaxNumberText + 4);
+    if (f.form == Form::kBool) {
+      out.Append(row.NullBit(f.column->number) ? "true" : "false");
+      continue;
+    }
+    if (f.form == Form::kValue) {
+      JsonFromValue(out, f);
+      continue;
+    }
+    std::optional<jet::Bytes> raw = row.Raw(*f.column);
+    if (!raw) {
+      out.Append("null");
+    } else if (f.form == Form::kText || f.form == Form::kMemo) {
+      JsonText(out, f, *raw);
+    } else if (char* end = WriteFixed(p, f.form, *raw, true)) {
+      out.Advance(end);
+    } else {
+      JsonFromValue(out, f);
+    }
+  }
+  out.Push('}');
+}
+
+void FieldWriter::CsvFromValue(OutBuffer& out, const Field& f) {
   scratch_.clear();
-  AppendCsvField(scratch_, c, scan_.Get(c));
+  AppendCsvField(scratch_, *f.column, scan_.Get(*f.column));
   out.Append(scratch_);
 }
 
-void FieldWriter::Json(OutBuffer& out, const jet::Column& c) {
-  using T = jet::ColumnType;
-  const jet::RowView& row = scan_.row();
-  if (!c.calculated()) {
-    if (c.type == T::kBoolean) {
-      out.Append(row.NullBit(c.number) ? "true" : "false");
-      return;
-    }
-    if (jet::IsTextual(c.type)) {
-      std::optional<jet::Bytes> raw = row.Raw(c);
-      if (!raw) {
-        out.Append("null");
-        return;
-      }
-      out.Push('"');
-      size_t at = PutText(out, c, StoredText(c, *raw));
-      std::string_view text = out.view().substr(at);
-      if (NeedsJsonEscape(text)) {
-        scratch_.assign(text);
-        out.Truncate(at - 1);
-        escaped_.clear();
-        AppendJsonString(escaped_, scratch_);
-        out.Append(escaped_);
-        return;
-      }
-      out.Push('"');
-      return;
-    }
-    if (IsPlainType(c.type)) {
-      std::optional<jet::Bytes> raw = row.Raw(c);
-      if (!raw) {
-        out.Append("null");
-        return;
-      }
-      Plain v = ReadPlain(c.type, *raw);
-      if (v.kind != Plain::kNone) {
-        // Big integers are quoted: they can lie beyond a JSON reader's doubles.
-        bool quote_int = v.kind == Plain::kInt && c.type == T::kBigInt;
-        if (quote_int) out.Push('"');
-        PutPlain(out, v, true);
-        if (quote_int) out.Push('"');
-        return;
-      }
-    }
-  }
+void FieldWriter::JsonFromValue(OutBuffer& out, const Field& f) {
   scratch_.clear();
-  AppendJsonValue(scratch_, c, scan_.Get(c));
+  AppendJsonValue(scratch_, *f.column, scan_.Get(*f.column));
   out.Append(scratch_);
 }
 

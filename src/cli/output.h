@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "jet/database.h"
 #include "jet/tdef.h"
@@ -79,26 +80,58 @@ class OutBuffer {
   size_t cap_ = 0;
 };
 
-// Writes the CSV or JSON form of the values of a scan's current row straight
-// from the stored bytes: the same text AppendCsvField and AppendJsonValue
-// make of TableScan::Get, without a jet::Value or an allocation per value
-// for the common types (Yes/No, whole numbers, floating point, currency,
-// dates, text, memo). Other types and calculated columns go through
-// TableScan::Get.
+// Writes the values of a scan's current row as a CSV record or a JSON object
+// straight from the stored bytes: the same text AppendCsvField and
+// AppendJsonValue make of TableScan::Get, without a jet::Value or an
+// allocation per value for the common types (Yes/No, whole numbers, floating
+// point, currency, dates, text, memo). Other types and calculated columns go
+// through TableScan::Get.
 class FieldWriter {
  public:
-  FieldWriter(jet::Database& db, jet::TableScan& scan);
-  void Csv(OutBuffer& out, const jet::Column& c);
-  void Json(OutBuffer& out, const jet::Column& c);
+  // The row's values go out in the order of `columns`.
+  FieldWriter(jet::Database& db, jet::TableScan& scan, std::vector<const jet::Column*> columns);
+  // Fields separated by commas, then a line break.
+  void CsvRecord(OutBuffer& out);
+  // {"name":value,...} with the names in JSON form.
+  void JsonObject(OutBuffer& out);
 
  private:
-  // The stored text of a text or memo column from its field in the row.
-  jet::Bytes StoredText(const jet::Column& c, jet::Bytes raw);
-  // Decodes stored text at the end of `out`; returns where it starts.
-  size_t PutText(OutBuffer& out, const jet::Column& c, jet::Bytes stored);
+  // How a column's values are read and written, decided once.
+  enum class Form : uint8_t {
+    kValue,  // through TableScan::Get
+    kBool,
+    kText,
+    kMemo,
+    kByte,
+    kInteger,
+    kLong,
+    kBigInt,
+    kCurrency,
+    kFloat,
+    kDouble,
+    kDateTime,
+  };
+  struct Field {
+    const jet::Column* column;
+    Form form;
+    uint16_t code_page;  // text and memo
+    std::string key;     // "name": for JSON
+  };
+  // Writes the number, date or currency of a fixed-size field at `p`, which
+  // has room for kMaxNumberText bytes; null when the bytes are too short for
+  // it (the Value path reports that) or the form is not one of these.
+  static char* WriteFixed(char* p, Form form, jet::Bytes raw, bool json);
+  // Puts '"' and the decoded text of a text or memo field at the end of
+  // `out`; returns where the text starts.
+  size_t PutText(OutBuffer& out, const Field& f, jet::Bytes raw);
+  void CsvText(OutBuffer& out, const Field& f, jet::Bytes raw);
+  void JsonText(OutBuffer& out, const Field& f, jet::Bytes raw);
+  void CsvFromValue(OutBuffer& out, const Field& f);
+  void JsonFromValue(OutBuffer& out, const Field& f);
 
   jet::Database& db_;
   jet::TableScan& scan_;
+  std::vector<Field> fields_;
   jet::PagePtr hold_;  // the page a memo's data lies on
   std::string chain_;  // a memo gathered from several pages
   std::string scratch_;

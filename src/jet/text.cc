@@ -213,6 +213,16 @@ char* WriteUcs2TextAsUtf8(char* p, std::span<const uint8_t> b) {
         p += 8;
         i += 8;
       }
+      // Then four (the end of a short text, mostly).
+      if (i + 4 <= n) {
+        uint32_t w;
+        std::memcpy(&w, b.data() + i, 4);
+        if (!(((w - 0x01010101u) | w) & 0x80808080u)) {
+          std::memcpy(p, &w, 4);
+          p += 4;
+          i += 4;
+        }
+      }
       if (i == n) break;
       uint8_t c = b[i++];
       if (c == 0) {

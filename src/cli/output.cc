@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -414,39 +415,49 @@ void OutBuffer::Flush() {
 
 namespace {
 
-// Eight bytes at a time: most texts need no escape, and are short.
+// Texts are checked for characters to escape eight bytes at a time: most
+// need none, and are short.
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHighs = 0x8080808080808080ull;
+constexpr uint64_t kSpaces = 0x20 * kOnes;
 inline uint64_t Word(const char* p) {
   uint64_t w;
   std::memcpy(&w, p, 8);
   return w;
 }
-// High bit set in each byte of w that is zero.
+// Nonzero when a byte of w is zero.
 inline uint64_t ZeroBytes(uint64_t w) { return (w - kOnes) & ~w & kHighs; }
-// High bit set in each byte below 0x20.
-inline uint64_t ControlBytes(uint64_t w) { return (w - 0x20 * kOnes) & ~w & kHighs; }
+// Nonzero when a byte of w is below 0x20.
+inline uint64_t ControlBytes(uint64_t w) { return (w - kSpaces) & ~w & kHighs; }
 
-bool NeedsCsvEscape(std::string_view s) {
-  size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    if (ZeroBytes(Word(s.data() + i) ^ ('"' * kOnes))) return true;
-  }
-  for (; i < s.size(); ++i) {
-    if (s[i] == '"') return true;
-  }
-  return false;
+// Nonzero when a byte of w needs an escape.
+inline uint64_t CsvEscapes(uint64_t w) { return ZeroBytes(w ^ ('"' * kOnes)); }
+inline uint64_t JsonEscapes(uint64_t w) {
+  return ZeroBytes(w ^ ('"' * kOnes)) | ZeroBytes(w ^ ('\\' * kOnes)) | ControlBytes(w);
 }
 
-bool NeedsJsonEscape(std::string_view s) {
-  size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    uint64_t w = Word(s.data() + i);
-    if (ZeroBytes(w ^ ('"' * kOnes)) | ZeroBytes(w ^ ('\\' * kOnes)) | ControlBytes(w)) return true;
+// Whether any byte of the text from `at` to the end of `block` needs an
+// escape. A last part shorter than a word is read as the end of the word
+// before the block's end (bytes already written), with the bytes ahead of the
+// text made spaces, which never need one.
+template <uint64_t (*Escapes)(uint64_t)>
+bool AnyToEscape(std::string_view block, size_t at) {
+  static_assert(std::endian::native == std::endian::little);
+  const char* p = block.data() + at;
+  const char* const end = block.data() + block.size();
+  for (; end - p >= 8; p += 8) {
+    if (Escapes(Word(p))) return true;
   }
-  for (; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x20 || c == '"' || c == '\\') return true;
+  const size_t left = static_cast<size_t>(end - p);
+  if (left == 0) return false;
+  if (block.size() >= 8) {
+    uint64_t w = Word(end - 8) >> (8 * (8 - left));
+    return Escapes(w | (kSpaces << (8 * left)));
+  }
+  for (; p < end; ++p) {
+    uint64_t w = kSpaces;
+    std::memcpy(&w, p, 1);
+    if (Escapes(w)) return true;
   }
   return false;
 }
@@ -570,8 +581,8 @@ size_t FieldWriter::PutText(OutBuffer& out, const Field& f, jet::Bytes raw) {
 
 void FieldWriter::CsvText(OutBuffer& out, const Field& f, jet::Bytes raw) {
   size_t at = PutText(out, f, raw);
-  std::string_view text = out.view().substr(at);
-  if (NeedsCsvEscape(text)) {
+  if (AnyToEscape<CsvEscapes>(out.view(), at)) {
+    std::string_view text = out.view().substr(at);
     // Inner quotes are doubled: rare, so done again the slow way.
     scratch_.assign(text);
     out.Truncate(at - 1);
@@ -585,8 +596,8 @@ void FieldWriter::CsvText(OutBuffer& out, const Field& f, jet::Bytes raw) {
 
 void FieldWriter::JsonText(OutBuffer& out, const Field& f, jet::Bytes raw) {
   size_t at = PutText(out, f, raw);
-  std::string_view text = out.view().substr(at);
-  if (NeedsJsonEscape(text)) {
+  if (AnyToEscape<JsonEscapes>(out.view(), at)) {
+    std::string_view text = out.view().substr(at);
     scratch_.assign(text);
     out.Truncate(at - 1);
     escaped_.clear();

@@ -60,7 +60,10 @@ class OutBuffer {
     return data_.get() + size_;
   }
   void Advance(char* end) { size_ = static_cast<size_t>(end - data_.get()); }
-  void Push(char c) { *Room(1) = c, ++size_; }
+  void Push(char c) {
+    *Room(1) = c;
+    ++size_;
+  }
   void Append(std::string_view s);
   std::string_view view() const { return {data_.get(), size_}; }
   // Drops what was collected after the first `size` bytes.

@@ -114,7 +114,7 @@ PagePtr Pager::Get(uint32_t number) {
   }
   // Read straight into the pages, reusing those the cache let go of: a scan
   // passes every page of a table through the cache, and fresh memory for
-  // each cost more than the reading.
+  // each page costs more than reading it.
   std::array<PagePtr, kReadAhead> pages;
   std::array<std::span<uint8_t>, kReadAhead> buffers;
   for (uint32_t k = 0; k < batch; ++k) {

@@ -42,7 +42,6 @@ class Pager {
   // large table does, needs few: holding fewer spares the memory and the
   // cost of touching it the first time.
   void SetCachePages(size_t pages);
-  size_t cache_pages() const { return capacity_; }
   const std::string& path() const { return file_.path(); }
 
   // A page past the end of the file is a damaged pointer.

@@ -374,34 +374,44 @@ int Dump(const Args& a) {
   std::stable_sort(cols.begin(), cols.end(), [](const jet::Column* x, const jet::Column* y) {
     return x->number < y->number;
   });
+  // Every page is read once: a few suffice in the cache.
+  db->pager().SetCachePages(64);
   jet::TableScan scan(*db, t);
-  Out out;
+  cli::OutBuffer out(stdout);
+  // A row that fails to read leaves no part of its line behind: lines are
+  // complete when a block goes out, and the rest is cut back to the last one.
+  size_t line_start = 0;
+  auto lines = [&](auto&& write_all) {
+    try {
+      write_all();
+    } catch (...) {
+      out.Truncate(line_start);
+      throw;
+    }
+  };
   if (format == "csv") {
     for (size_t i = 0; i < cols.size(); ++i) {
-      if (i) out.Write(",");
+      if (i) out.Push(',');
       jet::Column textual;
       textual.type = jet::ColumnType::kText;
-      out.Write(cli::CsvField(textual, jet::Value::Text(cols[i]->name)));
+      out.Append(cli::CsvField(textual, jet::Value::Text(cols[i]->name)));
     }
-    out.Write("\n");
-    std::string line;
-    while (scan.Next()) {
-      line.clear();
-      for (size_t i = 0; i < cols.size(); ++i) {
-        if (i) line.push_back(',');
-        cli::AppendCsvField(line, *cols[i], scan.Get(*cols[i]));
+    out.Push('\n');
+    cli::FieldWriter fields(*db, scan, cols);
+    lines([&] {
+      line_start = out.view().size();
+      while (scan.Next()) {
+        fields.CsvRecord(out);
+        out.FlushIfFull();
+        line_start = out.view().size();
       }
-      line.push_back('\n');
-      out.Write(line);
-    }
+    });
     return 0;
   }
   // JSON: the header holds the row count, so the rows are counted first (a
   // scan that decodes no values), which keeps memory flat for any table.
   size_t count = 0;
   while (scan.Next()) ++count;
-  std::vector<std::string> keys;
-  for (const jet::Column* c : cols) keys.push_back(cli::JsonString(c->name) + ":");
   std::string head = "{\"table\":" + cli::JsonString(a.positional[1]) + ",\"columns\":[";
   for (size_t i = 0; i < cols.size(); ++i) {
     if (i) head += ",";
@@ -409,28 +419,25 @@ int Dump(const Args& a) {
             ",\"type\":" + cli::JsonString(jet::TypeName(cols[i]->type)) + "}";
   }
   head += "],\"rowCount\":" + std::to_string(count) + ",\"rows\":[\n";
-  out.Write(head);
+  out.Append(head);
   jet::TableScan rows(*db, t);
-  std::string line;
+  cli::FieldWriter fields(*db, rows, cols);
   size_t written = 0;
-  while (written < count && rows.Next()) {
-    line.clear();
-    if (written) line += ",\n";
-    line.push_back('{');
-    for (size_t i = 0; i < cols.size(); ++i) {
-      if (i) line.push_back(',');
-      line += keys[i];
-      cli::AppendJsonValue(line, *cols[i], rows.Get(*cols[i]));
+  lines([&] {
+    line_start = out.view().size();
+    while (written < count && rows.Next()) {
+      if (written) out.Append(",\n");
+      fields.JsonObject(out);
+      ++written;
+      out.FlushIfFull();
+      line_start = out.view().size();
     }
-    line.push_back('}');
-    out.Write(line);
-    ++written;
-  }
+  });
   if (written != count) {
     throw jet::Error(jet::errnum::kGeneric, "The table changed while it was being dumped.");
   }
-  if (count) out.Write("\n");
-  out.Write("]}\n");
+  if (count) out.Append("\n");
+  out.Append("]}\n");
   return 0;
 }
 

@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <vector>
 
 #include "jet/error.h"
 
@@ -95,6 +99,33 @@ size_t PageFile::ReadAt(uint64_t offset, std::span<uint8_t> buf) const {
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+size_t PageFile::ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) const {
+  std::vector<iovec> iov;
+  iov.reserve(bufs.size());
+  for (const auto& b : bufs) iov.push_back(iovec{b.data(), b.size()});
+  size_t done = 0;
+  size_t first = 0;  // the first buffer not yet filled
+  while (first < iov.size()) {
+    int count = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
+    ssize_t n = ::preadv(fd_, iov.data() + first, count, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error(errnum::kGeneric, SysError("Cannot read", path_));
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+    for (size_t left = static_cast<size_t>(n); left > 0 && first < iov.size();) {
+      size_t take = std::min(left, iov[first].iov_len);
+      iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + take;
+      iov[first].iov_len -= take;
+      left -= take;
+      if (iov[first].iov_len == 0) ++first;
+    }
+    while (first < iov.size() && iov[first].iov_len == 0) ++first;
   }
   return done;
 }

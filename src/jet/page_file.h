@@ -28,6 +28,10 @@ class PageFile {
   // Reads exactly buf.size() bytes, or fewer at the end of the file; returns
   // how many were read.
   size_t ReadAt(uint64_t offset, std::span<uint8_t> buf) const;
+  // Reads the bytes from `offset` on into each buffer in turn, with one
+  // system call when it can; returns how many bytes were read, fewer only at
+  // the end of the file.
+  size_t ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) const;
   void WriteAt(uint64_t offset, std::span<const uint8_t> buf);
   void Sync();
   void Truncate(uint64_t size);

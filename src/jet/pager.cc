@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -111,31 +112,53 @@ PagePtr Pager::Get(uint32_t number) {
       ++batch;
     }
   }
-  read_buffer_.resize(static_cast<size_t>(batch) * page_size_);
-  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_, read_buffer_);
+  // Read straight into the pages, reusing those the cache let go of: a scan
+  // passes every page of a table through the cache, and fresh memory for
+  // each page costs more than reading it.
+  std::array<PagePtr, kReadAhead> pages;
+  std::array<std::span<uint8_t>, kReadAhead> buffers;
+  for (uint32_t k = 0; k < batch; ++k) {
+    if (!spare_.empty()) {
+      pages[k] = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      pages[k] = std::make_shared<Page>();
+      pages[k]->data.resize(page_size_);
+    }
+    buffers[k] = pages[k]->data;
+  }
+  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
+                            std::span<const std::span<uint8_t>>(buffers.data(), batch));
   if (got < page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
-  batch = std::min<uint32_t>(batch, static_cast<uint32_t>(got / page_size_));
-  last_miss_ = number + batch - 1;
-  PagePtr wanted;
-  for (uint32_t k = batch; k-- > 0;) {  // the wanted page last, as the most recent
-    auto p = std::make_shared<Page>();
-    p->number = number + k;
-    auto from = read_buffer_.begin() + static_cast<size_t>(k) * page_size_;
-    p->data.assign(from, from + page_size_);
-    if (p->number != 0 && codec_) codec_->Decode(p->number, p->data);
-    lru_.push_front(p->number);
-    clean_[p->number] = Entry{p, lru_.begin()};
-    if (k == 0) wanted = p;
+  uint32_t read = std::min<uint32_t>(batch, static_cast<uint32_t>(got / page_size_));
+  for (uint32_t k = read; k < batch; ++k) spare_.push_back(std::move(pages[k]));
+  last_miss_ = number + read - 1;
+  for (uint32_t k = read; k-- > 0;) {  // the wanted page last, as the most recent
+    Page& p = *pages[k];
+    p.number = number + k;
+    if (p.number != 0 && codec_) codec_->Decode(p.number, p.data);
+    lru_.push_front(p.number);
+    clean_[p.number] = Entry{pages[k], lru_.begin()};
   }
   EvictIfNeeded();
-  return wanted;
+  return pages[0];
+}
+
+void Pager::SetCachePages(size_t pages) {
+  capacity_ = std::max<size_t>(pages, kReadAhead);
+  EvictIfNeeded();
 }
 
 void Pager::EvictIfNeeded() {
   while (clean_.size() > capacity_) {
     uint32_t victim = lru_.back();
     lru_.pop_back();
-    clean_.erase(victim);
+    auto it = clean_.find(victim);
+    // A page nobody else holds can take the next page read.
+    if (it->second.page.use_count() == 1 && spare_.size() < kReadAhead) {
+      spare_.push_back(std::move(it->second.page));
+    }
+    clean_.erase(it);
   }
 }
 

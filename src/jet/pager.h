@@ -37,6 +37,11 @@ class Pager {
   uint32_t page_size() const { return page_size_; }
   uint32_t page_count() const { return page_count_; }
   PageFile& file() { return file_; }
+  // How many unchanged pages stay in memory (512 unless set; at least one
+  // read-ahead batch). A reader that passes every page once, as a dump of a
+  // large table does, needs few: holding fewer spares the memory and the
+  // cost of touching it the first time.
+  void SetCachePages(size_t pages);
   const std::string& path() const { return file_.path(); }
 
   // A page past the end of the file is a damaged pointer.
@@ -80,7 +85,7 @@ class Pager {
   size_t capacity_ = 512;
   static constexpr uint32_t kReadAhead = 16;
   uint32_t last_miss_ = 0xFFFFFFF0;  // the last page read from the file
-  std::vector<uint8_t> read_buffer_;
+  std::vector<PagePtr> spare_;       // evicted pages no one holds, for the next reads
   std::list<uint32_t> lru_;
   struct Entry {
     PagePtr page;

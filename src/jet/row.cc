@@ -8,13 +8,13 @@
 
 namespace jet {
 
-std::string ReadLongValue(Pager& pager, const Layout& L, Bytes f) {
+Bytes LongValueBytes(Pager& pager, const Layout& L, Bytes f, PagePtr& hold, std::string& chain) {
   if (f.size() < 12) return {};
   uint32_t len = U32(f, 0) & 0x3FFFFFFF;
   uint8_t kind = f[3];
   if (kind & 0x80) {
     if (len > f.size() - 12) ThrowDamaged("an inline long value is longer than its field");
-    return std::string(reinterpret_cast<const char*>(f.data()) + 12, len);
+    return f.subspan(12, len);
   }
   // Nothing stored in the file can be longer than the file; checked before
   // the length sizes a buffer.
@@ -22,28 +22,35 @@ std::string ReadLongValue(Pager& pager, const Layout& L, Bytes f) {
     ThrowDamaged("a long value is longer than the file");
   }
   RowId at = RowId::Unpack(U32(f, 4));
-  std::string out;
   if (kind & 0x40) {
-    PagePtr p = pager.Get(at.page);
-    Bytes r = RowBytes(p->bytes(), L, at.row, pager.page_size());
+    hold = pager.Get(at.page);
+    Bytes r = RowBytes(hold->bytes(), L, at.row, pager.page_size());
     if (r.size() < len) ThrowDamaged("a long value is shorter than its header says");
-    out.assign(reinterpret_cast<const char*>(r.data()), len);
-    return out;
+    return r.first(len);
   }
-  out.reserve(len);
+  chain.clear();
+  chain.reserve(len);
   std::unordered_set<uint32_t> seen;
-  while (out.size() < len) {
+  while (chain.size() < len) {
     if (at.page == 0 && at.row == 0) ThrowDamaged("a long value chain ends early");
     if (!seen.insert(at.Packed()).second) ThrowDamaged("a long value chain loops");
     PagePtr p = pager.Get(at.page);
     Bytes r = RowBytes(p->bytes(), L, at.row, pager.page_size());
     if (r.size() < 4) ThrowDamaged("a long value chain row is too short");
     RowId next = RowId::Unpack(U32(r, 0));
-    size_t take = std::min<size_t>(r.size() - 4, len - out.size());
-    out.append(reinterpret_cast<const char*>(r.data()) + 4, take);
+    size_t take = std::min<size_t>(r.size() - 4, len - chain.size());
+    chain.append(reinterpret_cast<const char*>(r.data()) + 4, take);
     at = next;  // the seen set ends a chain that loops, empty rows included
   }
-  return out;
+  return Bytes(reinterpret_cast<const uint8_t*>(chain.data()), chain.size());
+}
+
+std::string ReadLongValue(Pager& pager, const Layout& L, Bytes f) {
+  PagePtr hold;
+  std::string chain;
+  Bytes b = LongValueBytes(pager, L, f, hold, chain);
+  if (!chain.empty() && b.data() == reinterpret_cast<const uint8_t*>(chain.data())) return chain;
+  return std::string(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
 void RowView::Load(Bytes row) {
@@ -65,8 +72,7 @@ uint16_t RowView::var_count() const {
 void RowView::ParseVariable() const {
   if (var_parsed_) return;
   var_parsed_ = true;
-  var_offsets_.clear();
-  var_count_ = 0;
+  var_count_ = 0;  // the offsets count once all of them were read and checked
   const Bytes row = row_;
   const size_t len = row.size();
   if (table_->var_cols == 0) return;
@@ -77,8 +83,13 @@ void RowView::ParseVariable() const {
       ThrowDamaged("a row's variable offsets do not fit");
     }
     var_offsets_.resize(vc + 1);
+    // In range (checked just above): read without a check for each.
+    const uint8_t* first = row.data() + len - mask_size_ - 4;
     for (uint16_t i = 0; i <= vc; ++i) {
-      var_offsets_[i] = U16(row, len - mask_size_ - 4 - 2u * i);
+      const uint8_t* at = first - 2u * i;
+      uint16_t offset = static_cast<uint16_t>(at[0] | (at[1] << 8));
+      if (offset > len) ThrowDamaged("a variable column lies outside its row");
+      var_offsets_[i] = offset;
     }
     var_count_ = vc;
   } else {
@@ -95,40 +106,13 @@ void RowView::ParseVariable() const {
     for (uint16_t i = 0; i <= vc; ++i) {
       while (used < used_jumps && row[e - mask_size_ - 1 - used] == i) ++used;
       var_offsets_[i] = static_cast<uint16_t>(row[p - i] + 256 * used);
+      if (var_offsets_[i] > len) ThrowDamaged("a variable column lies outside its row");
     }
     var_count_ = vc;
-  }
-  for (uint16_t i = 0; i <= var_count_; ++i) {
-    if (var_offsets_[i] > len) ThrowDamaged("a variable column lies outside its row");
   }
 }
 
 Bytes RowView::null_mask() const { return row_.subspan(row_.size() - mask_size_, mask_size_); }
-
-bool RowView::NullBit(uint16_t number) const {
-  if (number >= col_count_) return false;
-  return (row_[row_.size() - mask_size_ + number / 8] >> (number % 8)) & 1;
-}
-
-std::optional<Bytes> RowView::Raw(const Column& c) const {
-  if (c.number >= col_count_) return std::nullopt;
-  bool bit = NullBit(c.number);
-  if (c.type == ColumnType::kBoolean && !c.calculated()) {
-    return bit ? std::optional<Bytes>(Bytes()) : std::nullopt;
-  }
-  if (!bit) return std::nullopt;
-  if (c.fixed()) {
-    size_t start = layout_->row_count_size + c.fixed_offset;
-    if (start + c.length > row_.size()) ThrowDamaged("a fixed column lies outside its row");
-    return row_.subspan(start, c.length);
-  }
-  ParseVariable();
-  if (c.var_index >= var_count_) return std::nullopt;
-  uint16_t a = var_offsets_[c.var_index];
-  uint16_t b = var_offsets_[c.var_index + 1];
-  if (b < a) ThrowDamaged("a variable column has a negative length");
-  return row_.subspan(a, b - a);
-}
 
 std::string DecodeText(Bytes stored, const Layout& L, uint16_t code_page) {
   if (L.jet3) return CodePageToUtf8(stored, code_page);

@@ -8,16 +8,22 @@
 
 #include "jet/bytes.h"
 #include "jet/format.h"
+#include "jet/pager.h"
 #include "jet/tdef.h"
+#include "jet/text.h"
 #include "jet/value.h"
 
 namespace jet {
 
-class Pager;
-
 // Reads the bytes of a memo or OLE value from its 12-byte header (and the
 // inline data that may follow it).
 std::string ReadLongValue(Pager& pager, const Layout& layout, Bytes field);
+// The same bytes without a copy where they lie in one place: inline data is
+// a part of `field`, data in one row of another page a part of that page,
+// which `hold` keeps alive. Only a chain of rows is gathered, into `chain`.
+// The result is valid while `field`, `hold` and `chain` are.
+Bytes LongValueBytes(Pager& pager, const Layout& layout, Bytes field, PagePtr& hold,
+                     std::string& chain);
 
 // A decoded view of one row's bytes. The row bytes must outlive the view.
 class RowView {
@@ -50,8 +56,36 @@ class RowView {
   uint32_t mask_size_ = 0;
   mutable bool var_parsed_ = false;
   mutable uint16_t var_count_ = 0;
-  mutable std::vector<uint16_t> var_offsets_;  // var_count_ + 1 entries (last: end of data)
+  // var_count_ + 1 entries (last: end of data); kept from row to row, which
+  // mostly have as many.
+  mutable std::vector<uint16_t> var_offsets_;
 };
+
+// Inline: a scan asks for every column of every row.
+inline bool RowView::NullBit(uint16_t number) const {
+  if (number >= col_count_) return false;
+  return (row_[row_.size() - mask_size_ + number / 8] >> (number % 8)) & 1;
+}
+
+inline std::optional<Bytes> RowView::Raw(const Column& c) const {
+  if (c.number >= col_count_) return std::nullopt;
+  bool bit = NullBit(c.number);
+  if (c.type == ColumnType::kBoolean && !c.calculated()) {
+    return bit ? std::optional<Bytes>(Bytes()) : std::nullopt;
+  }
+  if (!bit) return std::nullopt;
+  if (c.fixed()) {
+    size_t start = layout_->row_count_size + c.fixed_offset;
+    if (start + c.length > row_.size()) ThrowDamaged("a fixed column lies outside its row");
+    return row_.subspan(start, c.length);
+  }
+  ParseVariable();
+  if (c.var_index >= var_count_) return std::nullopt;
+  uint16_t a = var_offsets_[c.var_index];
+  uint16_t b = var_offsets_[c.var_index + 1];
+  if (b < a) ThrowDamaged("a variable column has a negative length");
+  return row_.subspan(a, b - a);
+}
 
 // Decodes a value of a type stored in place (numbers, dates, GUIDs, Date/Time
 // Extended; other types give their bytes as binary). `scale` is a decimal's.
@@ -66,5 +100,11 @@ Value ReadColumn(const RowView& row, const Column& c, Pager& pager, const Layout
 
 // Decodes stored text of a text or memo column.
 std::string DecodeText(Bytes stored, const Layout& layout, uint16_t code_page);
+// The same text written at `dst`, which needs room for
+// kMaxUtf8PerStoredByte bytes a stored byte; returns the end.
+inline char* WriteDecodedText(char* dst, Bytes stored, const Layout& layout, uint16_t code_page) {
+  if (layout.jet3) return WriteCodePageAsUtf8(dst, stored, code_page);
+  return WriteUcs2TextAsUtf8(dst, stored);
+}
 
 }  // namespace jet

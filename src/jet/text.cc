@@ -61,6 +61,15 @@ inline char* PutUtf8(char* p, uint32_t cp) {
   return p;
 }
 
+// Four UTF-16LE units in a word: any of them outside ASCII.
+constexpr uint64_t kNonAsciiUnits = 0xFF80FF80FF80FF80ull;
+
+// The low bytes of four ASCII units, side by side.
+inline uint32_t PackAsciiUnits(uint64_t w) {
+  uint64_t x = w | (w >> 8);
+  return static_cast<uint32_t>((x & 0xFFFF) | ((x >> 16) & 0xFFFF0000));
+}
+
 // Walks UTF-16 code units, pairing surrogates.
 template <typename Next>
 void Utf16Walk(size_t n, Next next, std::string& out) {
@@ -106,29 +115,40 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
 
 }  // namespace
 
-std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
-  // Written through a pointer into a buffer of the largest possible size (3
+char* WriteUtf16LeAsUtf8(char* p, std::span<const uint8_t> b) {
+  // Written through a pointer into room of the largest possible size (3
   // bytes a unit): text decoding was most of the time of a table scan.
   const size_t n = b.size() / 2;
-  char* const start = Scratch(n * 3);
-  char* p = start;
-  for (size_t i = 0; i < n; ++i) {
-    // Four ASCII units at a time.
-    while (i + 4 <= n) {
+  size_t i = 0;
+  while (i < n) {
+    // Eight or four ASCII units at a time.
+    if (i + 4 <= n) {
       uint64_t w;
       std::memcpy(&w, b.data() + 2 * i, 8);
-      if (w & 0xFF80FF80FF80FF80ull) break;
-      for (int k = 0; k < 4; ++k) *p++ = static_cast<char>(w >> (16 * k));
-      i += 4;
+      if (!(w & kNonAsciiUnits)) {
+        uint64_t v;
+        if (i + 8 <= n && (std::memcpy(&v, b.data() + 2 * i + 8, 8), !(v & kNonAsciiUnits))) {
+          uint64_t packed = PackAsciiUnits(w) | (uint64_t{PackAsciiUnits(v)} << 32);
+          std::memcpy(p, &packed, 8);
+          p += 8;
+          i += 8;
+        } else {
+          uint32_t packed = PackAsciiUnits(w);
+          std::memcpy(p, &packed, 4);
+          p += 4;
+          i += 4;
+        }
+        continue;
+      }
     }
-    if (i == n) break;
     uint32_t c = b[2 * i] | (b[2 * i + 1] << 8);
+    ++i;
     if (c < 0x80) {
       *p++ = static_cast<char>(c);
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n) {
-      uint32_t d = b[2 * i + 2] | (b[2 * i + 3] << 8);
+    if (c >= 0xD800 && c <= 0xDBFF && i < n) {
+      uint32_t d = b[2 * i] | (b[2 * i + 1] << 8);
       if (d >= 0xDC00 && d <= 0xDFFF) {
         p = PutUtf8(p, 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00));
         ++i;
@@ -137,7 +157,12 @@ std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
     }
     p = PutUtf8(p, (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
   }
-  return std::string(start, p);
+  return p;
+}
+
+std::string Utf16LeToUtf8(std::span<const uint8_t> b) {
+  char* const start = Scratch(b.size() / 2 * 3);
+  return std::string(start, WriteUtf16LeAsUtf8(start, b));
 }
 
 std::string Utf16ToUtf8(std::u16string_view s) {
@@ -170,13 +195,11 @@ size_t Utf8Length(std::string_view s) {
   return n;
 }
 
-std::string DecodeUcs2Text(std::span<const uint8_t> b) {
-  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return Utf16LeToUtf8(b);
+char* WriteUcs2TextAsUtf8(char* p, std::span<const uint8_t> b) {
+  if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return WriteUtf16LeAsUtf8(p, b);
   // Compressed: single bytes (Latin-1), with 0x00 switching to and from runs
   // of UTF-16 units. A byte gives at most 2 bytes of UTF-8, a unit at most 3.
   const size_t n = b.size();
-  char* const start = Scratch(2 * n);
-  char* p = start;
   bool compressed = true;
   size_t i = 2;
   while (i < n) {
@@ -190,14 +213,26 @@ std::string DecodeUcs2Text(std::span<const uint8_t> b) {
         p += 8;
         i += 8;
       }
+      // Then four (the end of a short text, mostly).
+      if (i + 4 <= n) {
+        uint32_t w;
+        std::memcpy(&w, b.data() + i, 4);
+        if (!(((w - 0x01010101u) | w) & 0x80808080u)) {
+          std::memcpy(p, &w, 4);
+          p += 4;
+          i += 4;
+        }
+      }
       if (i == n) break;
       uint8_t c = b[i++];
       if (c == 0) {
         compressed = false;
-      } else if (c < 0x80) {
-        *p++ = static_cast<char>(c);
-      } else {
+      } else if (c >= 0x80) {
         p = PutUtf8(p, c);
+      } else {
+        *p++ = static_cast<char>(c);
+        // The ASCII end of a run too short for eight at a time.
+        while (i < n && i + 8 > n && b[i] != 0 && b[i] < 0x80) *p++ = static_cast<char>(b[i++]);
       }
       continue;
     }
@@ -220,7 +255,12 @@ std::string DecodeUcs2Text(std::span<const uint8_t> b) {
     }
     p = PutUtf8(p, (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
   }
-  return std::string(start, p);
+  return p;
+}
+
+std::string DecodeUcs2Text(std::span<const uint8_t> b) {
+  char* const start = Scratch(2 * b.size());
+  return std::string(start, WriteUcs2TextAsUtf8(start, b));
 }
 
 std::string EncodeUcs2Text(std::string_view utf8, bool may_compress) {
@@ -295,19 +335,22 @@ const std::array<uint32_t, 256>* CodePageTable(uint16_t code_page) {
 
 }  // namespace
 
-std::string CodePageToUtf8(std::span<const uint8_t> bytes, uint16_t code_page) {
-  std::string out;
-  out.reserve(bytes.size());
+char* WriteCodePageAsUtf8(char* p, std::span<const uint8_t> bytes, uint16_t code_page) {
   const std::array<uint32_t, 256>* table =
       (code_page == 1252 || code_page == 0) ? nullptr : CodePageTable(code_page);
   for (uint8_t c : bytes) {
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
+      *p++ = static_cast<char>(c);
     } else {
-      AppendUtf8(out, table ? (*table)[c] : Cp1252ToUnicode(c));
+      p = PutUtf8(p, table ? (*table)[c] : Cp1252ToUnicode(c));
     }
   }
-  return out;
+  return p;
+}
+
+std::string CodePageToUtf8(std::span<const uint8_t> bytes, uint16_t code_page) {
+  char* const start = Scratch(kMaxUtf8PerStoredByte * bytes.size());
+  return std::string(start, WriteCodePageAsUtf8(start, bytes, code_page));
 }
 
 std::string Utf8ToCodePage(std::string_view utf8, uint16_t code_page) {

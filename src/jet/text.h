@@ -26,6 +26,15 @@ std::string CodePageToUtf8(std::span<const uint8_t> bytes, uint16_t code_page);
 // Encodes UTF-8 into the code page; characters it cannot hold become '?'.
 std::string Utf8ToCodePage(std::string_view utf8, uint16_t code_page);
 
+// The same decoding written into memory the caller provides, for readers
+// that turn many values into text and want no allocation per value. `dst`
+// needs room for kMaxUtf8PerStoredByte bytes for each stored byte; each
+// returns the end of what it wrote.
+inline constexpr size_t kMaxUtf8PerStoredByte = 4;
+char* WriteUcs2TextAsUtf8(char* dst, std::span<const uint8_t> stored);
+char* WriteUtf16LeAsUtf8(char* dst, std::span<const uint8_t> bytes);
+char* WriteCodePageAsUtf8(char* dst, std::span<const uint8_t> bytes, uint16_t code_page);
+
 // Number of Unicode characters (code points) of a UTF-8 text.
 size_t Utf8Length(std::string_view s);
 

@@ -235,17 +235,28 @@ DateParts SplitAccessDate(double v) {
   }
   double day = std::trunc(v);
   double frac = std::fabs(v - day);
-  int64_t ms = static_cast<int64_t>(std::llround(frac * 86400000.0));
+  // Rounded half away from zero, as llround does: x minus its whole part is
+  // exact for these magnitudes, so the half is compared exactly.
+  const double x = frac * 86400000.0;
+  int64_t ms = static_cast<int64_t>(x);
+  if (x - static_cast<double>(ms) >= 0.5) ++ms;
   int64_t days = static_cast<int64_t>(day);
   if (ms >= 86400000) {
     ms -= 86400000;
     days += 1;
   }
   CivilFromDays(days + kEpochDays, p.year, p.month, p.day);
-  p.hour = static_cast<int>(ms / 3600000);
-  p.minute = static_cast<int>(ms / 60000 % 60);
-  p.second = static_cast<int>(ms / 1000 % 60);
-  p.millisecond = static_cast<int>(ms % 1000);
+  // Less than a day: each part is taken off in turn, in 32 bits.
+  uint32_t t = static_cast<uint32_t>(ms);
+  const uint32_t hour = t / 3600000;
+  t -= hour * 3600000;
+  const uint32_t minute = t / 60000;
+  t -= minute * 60000;
+  const uint32_t second = t / 1000;
+  p.hour = static_cast<int>(hour);
+  p.minute = static_cast<int>(minute);
+  p.second = static_cast<int>(second);
+  p.millisecond = static_cast<int>(t - second * 1000);
   return p;
 }
 

@@ -61,7 +61,7 @@ void ExpectTidy(QWidget& page) {
     } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
       EXPECT_LE(check->sizeHint().width(), width) << Name(w);
       EXPECT_LE(fm.height(), height) << Name(w);
-    } else if (auto* box = qobject_cast<QLineEdit*>(w)) {
+    } else if (qobject_cast<QLineEdit*>(w)) {
       EXPECT_LE(fm.height() + 4, height) << Name(w);
     } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
       EXPECT_LE(fm.horizontalAdvance(bar->text()) + 8, width) << Name(w);

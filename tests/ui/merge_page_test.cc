@@ -171,7 +171,9 @@ TEST_F(MergePageTest, TheTypicalRunFromStartUpToExit) {
     char header[512] = {};
     const bool read = fgets(header, sizeof header, pipe) != nullptr;
     const int status = pclose(pipe);
-    if (read && status == 0) EXPECT_THAT(std::string(header), HasSubstr("Result_Column"));
+    if (read && status == 0) {
+      EXPECT_THAT(std::string(header), HasSubstr("Result_Column"));
+    }
   }
 }
 

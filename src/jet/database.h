@@ -133,7 +133,7 @@ class Database {
   // Creates a user table with the columns in the order given and, when
   // `primary_key` names columns, a primary key over them. Refused in Jet 3
   // files, for an existing name, invalid names, and key columns whose index
-  // keys cannot be written (memo, Yes/No).
+  // keys cannot be written (memo, OLE).
   void CreateTable(const std::string& name, const std::vector<NewColumn>& columns,
                    const std::vector<std::string>& primary_key = {});
   // Appends a row. Columns not given are null; an autonumber column not

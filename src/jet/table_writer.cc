@@ -26,6 +26,7 @@ bool Indexable(ColumnType t) {
     case ColumnType::kDouble:
     case ColumnType::kDateTime:
     case ColumnType::kText:
+    case ColumnType::kBoolean:
       return true;
     default:
       return false;

@@ -283,6 +283,24 @@ TEST_P(NewTable, RefusalsChangeNothing) {
   ExpectSound(*db);
 }
 
+// Yes/No can be part of a key: a missing value is No, so it collides with
+// an explicit No.
+TEST_P(NewTable, YesNoInAPrimaryKey) {
+  ScratchDir dir;
+  const std::string path = (dir.path() / ("y" + Extension(GetParam()))).string();
+  CreateDatabase(path, GetParam());
+  auto db = Database::Open(path, OpenOptions{"", true});
+  db->CreateTable("Flags", {{"Code", ColumnType::kText, 10}, {"Active", ColumnType::kBoolean}},
+                  {"Code", "Active"});
+  db->InsertRow("Flags", {{"Code", Value::Text("a")}, {"Active", Value::Bool(true)}});
+  db->InsertRow("Flags", {{"Code", Value::Text("a")}, {"Active", Value::Bool(false)}});
+  db->InsertRow("Flags", {{"Code", Value::Text("b")}, {"Active", Value::Bool(true)}});
+  EXPECT_THROW(db->InsertRow("Flags", {{"Code", Value::Text("A")}}), Error);
+  db->Commit();
+  EXPECT_EQ(db->Table("Flags")->row_count, 3u);
+  ExpectSound(*db);
+}
+
 TEST_P(NewTable, ManyTablesSplitTheCatalogueIndexes) {
   ScratchDir dir;
   const std::string path = (dir.path() / ("m" + Extension(GetParam()))).string();

@@ -34,20 +34,26 @@ bool PageAllocator::GlobalFree(uint32_t page) {
   PagePtr p1 = pager_.Get(1);
   Bytes row = RowBytes(p1->bytes(), layout_, 0, pager_.page_size());
   if (row.size() < 5) ThrowDamaged("the file-wide usage map is missing");
-  uint32_t start = U32(row, 1);
+  // Pages before the window count as used, pages past it (or in a range
+  // without a bitmap page) as free.
+  return MapBit(row, page, false, true);
+}
+
+bool PageAllocator::MapBit(Bytes row, uint32_t page, bool before, bool beyond) {
   if (row[0] == 0) {
-    if (page < start) return false;
-    size_t bit = page - start;
-    if (bit >= (row.size() - 5) * 8) return true;
+    const uint32_t start = U32(row, 1);
+    if (page < start) return before;
+    const size_t bit = page - start;
+    if (bit >= (row.size() - 5) * 8) return beyond;
     return (row[5 + bit / 8] >> (bit % 8)) & 1;
   }
   const uint32_t per = (pager_.page_size() - 4) * 8;
-  size_t k = page / per;
-  if (1 + 4 * k + 4 > row.size()) return true;
-  uint32_t bp = U32(row, 1 + 4 * k);
-  if (bp == 0) return true;
+  const size_t k = page / per;
+  if (1 + 4 * k + 4 > row.size()) return beyond;
+  const uint32_t bp = U32(row, 1 + 4 * k);
+  if (bp == 0) return beyond;
   PagePtr b = pager_.Get(bp);
-  uint32_t bit = page % per;
+  const uint32_t bit = page % per;
   return (b->data[4 + bit / 8] >> (bit % 8)) & 1;
 }
 
@@ -142,21 +148,7 @@ bool PageAllocator::InMap(uint32_t map_row, uint32_t page) {
   PagePtr p = pager_.Get(id.page);
   Bytes row = RowBytes(p->bytes(), layout_, id.row, pager_.page_size());
   if (row.size() < 5) ThrowDamaged("a usage map row is missing");
-  if (row[0] == 0) {
-    uint32_t start = U32(row, 1);
-    if (page < start) return false;
-    size_t bit = page - start;
-    if (bit >= (row.size() - 5) * 8) return false;
-    return (row[5 + bit / 8] >> (bit % 8)) & 1;
-  }
-  const uint32_t per = (pager_.page_size() - 4) * 8;
-  size_t k = page / per;
-  if (1 + 4 * k + 4 > row.size()) return false;
-  uint32_t bp = U32(row, 1 + 4 * k);
-  if (bp == 0) return false;
-  PagePtr b = pager_.Get(bp);
-  uint32_t bit = page % per;
-  return (b->data[4 + bit / 8] >> (bit % 8)) & 1;
+  return MapBit(row, page, false, false);
 }
 
 void PageAllocator::SetInMap(uint32_t map_row, uint32_t page, bool on) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "jet/bytes.h"
 #include "jet/format.h"
 #include "jet/pager.h"
 
@@ -28,6 +29,10 @@ class PageAllocator {
   void MarkGlobal(uint32_t page, bool free);
 
  private:
+  // Whether `page` is set in a usage map row of either kind; pages before an
+  // inline window read as `before`, pages the map does not reach as `beyond`.
+  bool MapBit(Bytes row, uint32_t page, bool before, bool beyond);
+
   Pager& pager_;
   const Layout& layout_;
 };

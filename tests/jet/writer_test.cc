@@ -188,12 +188,6 @@ INSTANTIATE_TEST_SUITE_P(
       return n;
     });
 
-}  // namespace
-}  // namespace jet
-
-namespace jet {
-namespace {
-
 // Property blocks as "block.name=value" lines, in stored order.
 std::vector<std::string> PropertyLines(const ObjectProperties& p) {
   std::vector<std::string> out;
@@ -317,12 +311,6 @@ TEST(WriterPlacement, GrowingRowsFirstUseRoomOnTheirOwnPage) {
   EXPECT_TRUE(Sound(*db));
 }
 
-}  // namespace
-}  // namespace jet
-
-namespace jet {
-namespace {
-
 // A definition that grows past its page keeps every section, and shrinks
 // back when columns go again.
 TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
@@ -375,12 +363,6 @@ TEST(WriterDefinitions, DefinitionGrowsPastAPageAndShrinksBack) {
   }
 }
 
-}  // namespace
-}  // namespace jet
-
-namespace jet {
-namespace {
-
 // A value of a megabyte spans hundreds of long-value pages; replacing it
 // with a short one frees their rows for the column's next values.
 TEST(WriterLongValues, OneMegabyteValueRoundTripsAndIsReplaced) {
@@ -419,12 +401,6 @@ TEST(WriterLongValues, OneMegabyteValueRoundTripsAndIsReplaced) {
     }
   }
 }
-
-}  // namespace
-}  // namespace jet
-
-namespace jet {
-namespace {
 
 // The integrity check finds nothing wrong in files Access and other tools
 // made, so that what it reports after our writes is ours.

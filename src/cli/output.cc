@@ -579,33 +579,25 @@ size_t FieldWriter::PutText(OutBuffer& out, const Field& f, jet::Bytes raw) {
   return at;
 }
 
-void FieldWriter::CsvText(OutBuffer& out, const Field& f, jet::Bytes raw) {
+void FieldWriter::QuotedText(OutBuffer& out, const Field& f, jet::Bytes raw, bool json) {
   size_t at = PutText(out, f, raw);
-  if (AnyToEscape<CsvEscapes>(out.view(), at)) {
-    std::string_view text = out.view().substr(at);
-    // Inner quotes are doubled: rare, so done again the slow way.
-    scratch_.assign(text);
-    out.Truncate(at - 1);
-    escaped_.clear();
-    AppendCsvQuoted(escaped_, scratch_);
-    out.Append(escaped_);
+  const bool escape =
+      json ? AnyToEscape<JsonEscapes>(out.view(), at) : AnyToEscape<CsvEscapes>(out.view(), at);
+  if (!escape) {
+    out.Push('"');
     return;
   }
-  out.Push('"');
-}
-
-void FieldWriter::JsonText(OutBuffer& out, const Field& f, jet::Bytes raw) {
-  size_t at = PutText(out, f, raw);
-  if (AnyToEscape<JsonEscapes>(out.view(), at)) {
-    std::string_view text = out.view().substr(at);
-    scratch_.assign(text);
-    out.Truncate(at - 1);
-    escaped_.clear();
+  // Quotes (and in JSON control characters) are rare: the text is written
+  // again the slow way.
+  scratch_.assign(out.view().substr(at));
+  out.Truncate(at - 1);
+  escaped_.clear();
+  if (json) {
     AppendJsonString(escaped_, scratch_);
-    out.Append(escaped_);
-    return;
+  } else {
+    AppendCsvQuoted(escaped_, scratch_);
   }
-  out.Push('"');
+  out.Append(escaped_);
 }
 
 void FieldWriter::CsvRecord(OutBuffer& out) {
@@ -628,7 +620,7 @@ void FieldWriter::CsvRecord(OutBuffer& out) {
     std::optional<jet::Bytes> raw = row.Raw(*f.column);
     if (!raw) continue;  // null: nothing
     if (f.form == Form::kText || f.form == Form::kMemo) {
-      CsvText(out, f, *raw);
+      QuotedText(out, f, *raw, false);
     } else if (char* end = WriteFixed(p, f.form, *raw, false)) {
       out.Advance(end);
     } else {
@@ -658,7 +650,7 @@ void FieldWriter::JsonObject(OutBuffer& out) {
     if (!raw) {
       out.Append("null");
     } else if (f.form == Form::kText || f.form == Form::kMemo) {
-      JsonText(out, f, *raw);
+      QuotedText(out, f, *raw, true);
     } else if (char* end = WriteFixed(p, f.form, *raw, true)) {
       out.Advance(end);
     } else {

@@ -127,8 +127,8 @@ class FieldWriter {
   // Puts '"' and the decoded text of a text or memo field at the end of
   // `out`; returns where the text starts.
   size_t PutText(OutBuffer& out, const Field& f, jet::Bytes raw);
-  void CsvText(OutBuffer& out, const Field& f, jet::Bytes raw);
-  void JsonText(OutBuffer& out, const Field& f, jet::Bytes raw);
+  // The text in double quotes, escaped for JSON or CSV.
+  void QuotedText(OutBuffer& out, const Field& f, jet::Bytes raw, bool json);
   void CsvFromValue(OutBuffer& out, const Field& f);
   void JsonFromValue(OutBuffer& out, const Field& f);
 

@@ -18,8 +18,8 @@
 
 #include "db/access.h"
 #include "db/ado.h"
-#include "jet/error.h"
-#include "jet/value.h"
+#include "jet/storage/error.h"
+#include "jet/record/value.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/error.h"
+#include "jet/table/database.h"
+#include "jet/storage/error.h"
 
 namespace {
 

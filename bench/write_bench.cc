@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/check.h"
-#include "jet/create.h"
-#include "jet/database.h"
+#include "jet/table/check.h"
+#include "jet/table/create.h"
+#include "jet/table/database.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "app/error_report.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace app {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "jet/error.h"
-#include "jet/text.h"
+#include "jet/storage/error.h"
+#include "jet/record/text.h"
 
 namespace cli {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/value.h"
+#include "jet/table/database.h"
+#include "jet/record/value.h"
 
 namespace cli {
 

@@ -14,11 +14,11 @@
 #include "cli/import.h"
 #include "cli/merge_command.h"
 #include "cli/output.h"
-#include "jet/check.h"
-#include "jet/create.h"
-#include "jet/database.h"
-#include "jet/encrypt.h"
-#include "jet/error.h"
+#include "jet/table/check.h"
+#include "jet/table/create.h"
+#include "jet/table/database.h"
+#include "jet/crypto/encrypt.h"
+#include "jet/storage/error.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jet/text.h"
+#include "jet/record/text.h"
 
 namespace cli {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/tdef.h"
-#include "jet/value.h"
+#include "jet/table/database.h"
+#include "jet/record/tdef.h"
+#include "jet/record/value.h"
 
 namespace cli {
 

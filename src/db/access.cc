@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "db/ado.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace db {
 

@@ -7,8 +7,8 @@
 #include "db/packed_rows.h"
 #include "db/shared_state.h"
 #include "db/sql.h"
-#include "jet/database.h"
-#include "jet/error.h"
+#include "jet/table/database.h"
+#include "jet/storage/error.h"
 
 namespace db {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/value.h"
+#include "jet/record/value.h"
 
 namespace jet {
 class Database;

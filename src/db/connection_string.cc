@@ -4,7 +4,7 @@
 
 #include "db/access.h"
 #include "db/ado.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace db {
 

@@ -6,8 +6,8 @@
 #include <map>
 #include <optional>
 
-#include "jet/error.h"
-#include "jet/row_writer.h"
+#include "jet/storage/error.h"
+#include "jet/record/row_writer.h"
 
 namespace db::internal {
 

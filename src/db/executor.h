@@ -22,7 +22,7 @@
 #include "db/packed_rows.h"
 #include "db/shared_state.h"
 #include "db/sql.h"
-#include "jet/database.h"
+#include "jet/table/database.h"
 
 namespace db::internal {
 

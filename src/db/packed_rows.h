@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/value.h"
+#include "jet/record/value.h"
 
 namespace db::internal {
 

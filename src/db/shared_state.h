@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/value.h"
+#include "jet/table/database.h"
+#include "jet/record/value.h"
 
 namespace db::internal {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace db::sql {
 namespace {

@@ -8,7 +8,7 @@
 #include "app/reporting_handler.h"
 #include "db/access.h"
 #include "db/sql.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 #include "merge/statements.h"
 
 namespace merge {

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "db/sql.h"
-#include "jet/error.h"
-#include "jet/tdef.h"
+#include "jet/storage/error.h"
+#include "jet/record/tdef.h"
 
 namespace merge {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/value.h"
+#include "jet/record/value.h"
 
 namespace merge {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/error_report.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace app {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "cli/output.h"
-#include "jet/create.h"
-#include "jet/database.h"
+#include "jet/table/create.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace cli {

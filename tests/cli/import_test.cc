@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "jet/check.h"
-#include "jet/database.h"
+#include "jet/table/check.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace {

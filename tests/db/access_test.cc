@@ -9,7 +9,7 @@
 
 #include "db/ado.h"
 #include "db/db_test_helpers.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 #include "support/test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace db::sql {
 namespace {

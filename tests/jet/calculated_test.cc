@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace jet {

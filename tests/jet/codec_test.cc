@@ -1,4 +1,5 @@
-#include "jet/codec.h"
+#include "jet/crypto/jet_rc4.h"
+#include "jet/storage/rc4.h"
 
 #include <gtest/gtest.h>
 

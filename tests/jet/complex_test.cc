@@ -1,4 +1,4 @@
-#include "jet/complex.h"
+#include "jet/table/complex.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace jet {

@@ -11,8 +11,8 @@
 #include <random>
 #include <thread>
 
-#include "jet/check.h"
-#include "jet/database.h"
+#include "jet/table/check.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace jet {

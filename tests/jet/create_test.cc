@@ -2,7 +2,7 @@
 // back the same in the engine, pass the integrity check (which walks every
 // index and compares it with the rows), and hold index keys exactly as Access
 // encodes them.
-#include "jet/create.h"
+#include "jet/table/create.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <random>
 #include <set>
 
-#include "jet/check.h"
-#include "jet/database.h"
-#include "jet/index.h"
-#include "jet/index_key.h"
+#include "jet/table/check.h"
+#include "jet/table/database.h"
+#include "jet/index/index.h"
+#include "jet/index/index_key.h"
 #include "support/test_support.h"
 
 namespace jet {

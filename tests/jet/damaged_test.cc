@@ -28,11 +28,12 @@
 #include <thread>
 #include <vector>
 
-#include "jet/codec.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/header.h"
-#include "jet/usage_map.h"
+#include "jet/crypto/jet_rc4.h"
+#include "jet/crypto/office_codec.h"
+#include "jet/table/database.h"
+#include "jet/storage/error.h"
+#include "jet/storage/header.h"
+#include "jet/page/usage_map.h"
 #include "support/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)

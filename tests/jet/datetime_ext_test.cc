@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "jet/database.h"
-#include "jet/value.h"
+#include "jet/table/database.h"
+#include "jet/record/value.h"
 #include "support/test_support.h"
 
 namespace jet {

@@ -2,7 +2,7 @@
 // plain one with the password, in our reader and in mdb-reader, is refused
 // without it, carries the header Access writes, and holds no plain text of
 // the data, also after later writes and in their journal.
-#include "jet/encrypt.h"
+#include "jet/crypto/encrypt.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -12,12 +12,12 @@
 #include <filesystem>
 #include <set>
 
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/header.h"
-#include "jet/office_crypto_internal.h"
-#include "jet/page_file.h"
-#include "jet/text.h"
+#include "jet/table/database.h"
+#include "jet/storage/error.h"
+#include "jet/storage/header.h"
+#include "jet/crypto/office_crypto_internal.h"
+#include "jet/storage/page_file.h"
+#include "jet/record/text.h"
 #include "support/test_support.h"
 
 namespace jet {

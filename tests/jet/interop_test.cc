@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <set>
 
-#include "jet/database.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace jet {

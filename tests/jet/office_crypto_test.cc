@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/codec.h"
-#include "jet/error.h"
-#include "jet/office_crypto_internal.h"
+#include "jet/crypto/office_codec.h"
+#include "jet/storage/rc4.h"
+#include "jet/storage/error.h"
+#include "jet/crypto/office_crypto_internal.h"
 #include "support/test_support.h"
 
 namespace jet {

@@ -1,12 +1,12 @@
-#include "jet/properties.h"
+#include "jet/record/properties.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/text.h"
+#include "jet/table/database.h"
+#include "jet/record/text.h"
 #include "support/test_support.h"
 
 namespace jet {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/create.h"
-#include "jet/database.h"
-#include "jet/text.h"
+#include "jet/table/create.h"
+#include "jet/table/database.h"
+#include "jet/record/text.h"
 #include "support/test_support.h"
 
 namespace jet {

@@ -1,6 +1,6 @@
 // Values and their text forms, stored text (compressed Unicode and Jet 3
 // code pages), the file header, and Jet's RC4 page encoding.
-#include "jet/value.h"
+#include "jet/record/value.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/codec.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/header.h"
-#include "jet/text.h"
+#include "jet/crypto/jet_rc4.h"
+#include "jet/crypto/office_codec.h"
+#include "jet/table/database.h"
+#include "jet/storage/error.h"
+#include "jet/storage/header.h"
+#include "jet/record/text.h"
 #include "support/test_support.h"
 
 namespace jet {

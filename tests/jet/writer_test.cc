@@ -5,8 +5,8 @@
 #include <map>
 #include <random>
 
-#include "jet/check.h"
-#include "jet/database.h"
+#include "jet/table/check.h"
+#include "jet/table/database.h"
 #include "support/test_support.h"
 
 namespace jet {

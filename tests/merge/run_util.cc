@@ -5,9 +5,9 @@
 #include "app/error_report.h"
 #include "db/access.h"
 #include "db/ado.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/tdef.h"
+#include "jet/table/database.h"
+#include "jet/storage/error.h"
+#include "jet/record/tdef.h"
 
 namespace merge_test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/value.h"
+#include "jet/record/value.h"
 #include "merge/merge_run.h"
 #include "merge/recording_page.h"
 

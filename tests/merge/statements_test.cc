@@ -10,7 +10,7 @@
 #include <limits>
 
 #include "db/sql.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace merge {
 namespace {

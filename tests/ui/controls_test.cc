@@ -8,7 +8,7 @@
 #include "app/qt/desktop.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/row_source_model.h"
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace ui {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "db/access.h"
 #include "db/ado.h"
-#include "jet/value.h"
+#include "jet/record/value.h"
 #include "pages/form1.h"
 #include "pages/form2.h"
 #include "pages/form3.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "jet/value.h"
+#include "jet/record/value.h"
 
 namespace ui {
 namespace {

@@ -1,0 +1,9 @@
+#include "jet/storage/error.h"
+
+namespace jet {
+
+void ThrowDamaged(const std::string& detail) {
+  throw Error(errnum::kGeneric, "The database file is damaged: " + detail + ".");
+}
+
+}  // namespace jet

@@ -1,0 +1,331 @@
+#include "jet/storage/pager.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "jet/storage/bytes.h"
+#include "jet/storage/error.h"
+
+namespace jet {
+
+namespace {
+
+constexpr char kJournalMagic[16] = {'T', 'E', 'S', 'S', 'A', 'L', 'Y', '-',
+                                    'J', 'O', 'U', 'R', 'N', 'A', 'L', '\n'};
+constexpr uint32_t kJournalHeader = 512;
+std::atomic<int> g_crash_after{0};
+
+uint64_t Fnv1a(std::span<const uint8_t> data, uint64_t h = 0xcbf29ce484222325ULL) {
+  for (uint8_t c : data) {
+    h ^= c;
+    h *= 0x100000001b3ULL;
+  }
+  return h;
+}
+
+struct JournalHeader {
+  uint32_t page_size = 0;
+  uint64_t original_size = 0;
+  uint32_t records = 0;
+  bool complete = false;
+};
+
+std::vector<uint8_t> EncodeHeader(const JournalHeader& h) {
+  std::vector<uint8_t> b(kJournalHeader, 0);
+  std::memcpy(b.data(), kJournalMagic, 16);
+  Put32(b, 16, 1);
+  Put32(b, 20, h.page_size);
+  Put64(b, 24, h.original_size);
+  Put32(b, 32, h.records);
+  Put32(b, 36, h.complete ? 1 : 0);
+  Put64(b, 40, Fnv1a(std::span<const uint8_t>(b.data(), 40)));
+  return b;
+}
+
+bool DecodeHeader(std::span<const uint8_t> b, JournalHeader& h) {
+  if (b.size() < kJournalHeader || std::memcmp(b.data(), kJournalMagic, 16) != 0) return false;
+  if (U32(b, 16) != 1) return false;
+  if (U64(b, 40) != Fnv1a(b.subspan(0, 40))) return false;
+  h.page_size = U32(b, 20);
+  h.original_size = U64(b, 24);
+  h.records = U32(b, 32);
+  h.complete = U32(b, 36) == 1;
+  return h.page_size == 2048 || h.page_size == 4096;
+}
+
+}  // namespace
+
+void Pager::CrashCommitAfter(int pages) { g_crash_after = pages; }
+
+std::string Pager::JournalPath(const std::string& db_path) { return db_path + "-journal"; }
+
+Pager::Pager(PageFile file, uint32_t page_size) : file_(std::move(file)), page_size_(page_size) {
+  page_count_ = static_cast<uint32_t>(file_.Size() / page_size_);
+  committed_pages_ = page_count_;
+}
+
+Pager::~Pager() {
+  // Uncommitted changes are dropped; the journal, if any, is harmless because
+  // the database was not written since it was started.
+  if (journal_) {
+    journal_.reset();
+    ::unlink(JournalPath(file_.path()).c_str());
+  }
+}
+
+void Pager::EnsureRecovered() {
+  if (!needs_recovery_) return;
+  try {
+    RecoverJournal(file_.path(), file_);
+  } catch (const Error&) {
+    throw Error(errnum::kGeneric,
+                "The database could not be restored after a failed write; it will be repaired "
+                "when it is opened again.");
+  }
+  needs_recovery_ = false;
+  clean_.clear();
+  lru_.clear();
+  page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+}
+
+PagePtr Pager::Get(uint32_t number) {
+  EnsureRecovered();
+  if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
+  if (auto c = clean_.find(number); c != clean_.end()) {
+    lru_.splice(lru_.begin(), lru_, c->second.lru);
+    return c->second.page;
+  }
+  if (number >= page_count_) {
+    ThrowDamaged("a page pointer (" + std::to_string(number) + ") points past the end of the file");
+  }
+  // A miss right after the previous one (a table scan) reads the pages after
+  // it as well, up to the first one already held: one system call for many.
+  uint32_t batch = 1;
+  if (number == last_miss_ + 1) {
+    while (batch < kReadAhead && number + batch < page_count_ && !clean_.count(number + batch) &&
+           !dirty_.count(number + batch)) {
+      ++batch;
+    }
+  }
+  // Read straight into the pages, reusing those the cache let go of: a scan
+  // passes every page of a table through the cache, and fresh memory for
+  // each page costs more than reading it.
+  std::array<PagePtr, kReadAhead> pages;
+  std::array<std::span<uint8_t>, kReadAhead> buffers;
+  for (uint32_t k = 0; k < batch; ++k) {
+    if (!spare_.empty()) {
+      pages[k] = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      pages[k] = std::make_shared<Page>();
+      pages[k]->data.resize(page_size_);
+    }
+    buffers[k] = pages[k]->data;
+  }
+  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
+                            std::span<const std::span<uint8_t>>(buffers.data(), batch));
+  if (got < page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
+  uint32_t read = std::min<uint32_t>(batch, static_cast<uint32_t>(got / page_size_));
+  for (uint32_t k = read; k < batch; ++k) spare_.push_back(std::move(pages[k]));
+  last_miss_ = number + read - 1;
+  for (uint32_t k = read; k-- > 0;) {  // the wanted page last, as the most recent
+    Page& p = *pages[k];
+    p.number = number + k;
+    if (p.number != 0 && codec_) codec_->Decode(p.number, p.data);
+    lru_.push_front(p.number);
+    clean_[p.number] = Entry{pages[k], lru_.begin()};
+  }
+  EvictIfNeeded();
+  return pages[0];
+}
+
+void Pager::SetCachePages(size_t pages) {
+  capacity_ = std::max<size_t>(pages, kReadAhead);
+  EvictIfNeeded();
+}
+
+void Pager::EvictIfNeeded() {
+  while (clean_.size() > capacity_) {
+    uint32_t victim = lru_.back();
+    lru_.pop_back();
+    auto it = clean_.find(victim);
+    // A page nobody else holds can take the next page read.
+    if (it->second.page.use_count() == 1 && spare_.size() < kReadAhead) {
+      spare_.push_back(std::move(it->second.page));
+    }
+    clean_.erase(it);
+  }
+}
+
+void Pager::WriteJournalHeader(uint32_t records, bool complete) {
+  JournalHeader h;
+  h.page_size = page_size_;
+  h.original_size = static_cast<uint64_t>(committed_pages_) * page_size_;
+  h.records = records;
+  h.complete = complete;
+  journal_->WriteAt(0, EncodeHeader(h));
+}
+
+void Pager::JournalOriginal(uint32_t number) {
+  if (!file_.writable()) {
+    throw Error(errnum::kReadOnly, "The database is open for reading only.");
+  }
+  if (!journal_) {
+    std::string jp = JournalPath(file_.path());
+    int fd = ::open(jp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      throw Error(errnum::kGeneric,
+                  "Cannot create the journal '" + jp + "': " + std::strerror(errno) + ".");
+    }
+    ::close(fd);
+    journal_ = std::make_unique<PageFile>(jp, true);
+    journal_records_ = 0;
+    WriteJournalHeader(0, false);
+  }
+  if (number >= committed_pages_ || journaled_.count(number)) return;
+  std::vector<uint8_t> rec(8 + page_size_);
+  Put32(rec, 0, number);
+  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
+                            std::span<uint8_t>(rec.data() + 4, page_size_));
+  if (got != page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
+  Put32(rec, 4 + page_size_,
+        static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + page_size_))));
+  journal_->WriteAt(kJournalHeader + static_cast<uint64_t>(journal_records_) * rec.size(), rec);
+  ++journal_records_;
+  journaled_[number] = true;
+}
+
+PagePtr Pager::GetForWrite(uint32_t number) {
+  EnsureRecovered();
+  if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
+  PagePtr p = Get(number);
+  JournalOriginal(number);
+  if (auto c = clean_.find(number); c != clean_.end()) {
+    lru_.erase(c->second.lru);
+    clean_.erase(c);
+  }
+  dirty_[number] = p;
+  return p;
+}
+
+PagePtr Pager::Append() {
+  EnsureRecovered();
+  JournalOriginal(page_count_);  // creates the journal; new pages need no image
+  auto p = std::make_shared<Page>();
+  p->number = page_count_++;
+  p->data.assign(page_size_, 0);
+  dirty_[p->number] = p;
+  return p;
+}
+
+void Pager::Commit() {
+  if (!in_transaction()) return;
+  try {
+    if (!journal_) JournalOriginal(page_count_);
+    journal_->Sync();
+    WriteJournalHeader(journal_records_, true);
+    journal_->Sync();
+    SyncParentDirectory(journal_->path());
+
+    std::vector<uint32_t> order;
+    order.reserve(dirty_.size());
+    for (auto& [n, p] : dirty_) order.push_back(n);
+    std::sort(order.begin(), order.end());
+    std::vector<uint8_t> buf(page_size_);
+    int written = 0;
+    for (uint32_t n : order) {
+      const PagePtr& p = dirty_[n];
+      std::memcpy(buf.data(), p->data.data(), page_size_);
+      if (n != 0 && codec_) codec_->Encode(n, buf);
+      file_.WriteAt(static_cast<uint64_t>(n) * page_size_, buf);
+      if (g_crash_after > 0 && ++written >= g_crash_after) _exit(99);
+    }
+    if (page_count_ < committed_pages_) {
+      file_.Truncate(static_cast<uint64_t>(page_count_) * page_size_);
+    }
+    file_.Sync();
+  } catch (...) {
+    // The database may hold part of the commit: put the originals back.
+    try {
+      journal_.reset();
+      RecoverJournal(file_.path(), file_);
+    } catch (...) {
+      // The journal stays on disk; it is played back before the next access
+      // or at the next open.
+      needs_recovery_ = true;
+    }
+    dirty_.clear();
+    clean_.clear();
+    lru_.clear();
+    journaled_.clear();
+    try {
+      page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+    } catch (...) {
+    }
+    throw;
+  }
+  std::string jp = journal_->path();
+  journal_.reset();
+  ::unlink(jp.c_str());
+  SyncParentDirectory(jp);
+  for (auto& [n, p] : dirty_) {
+    lru_.push_front(n);
+    clean_[n] = Entry{p, lru_.begin()};
+  }
+  dirty_.clear();
+  journaled_.clear();
+  committed_pages_ = page_count_;
+  EvictIfNeeded();
+}
+
+void Pager::Rollback() {
+  for (auto& [n, p] : dirty_) clean_.erase(n);
+  dirty_.clear();
+  // Dirty pages were changed in place; any clean copy of them is gone above.
+  journaled_.clear();
+  page_count_ = committed_pages_;
+  if (journal_) {
+    std::string jp = journal_->path();
+    journal_.reset();
+    ::unlink(jp.c_str());
+  }
+}
+
+bool Pager::RecoverJournal(const std::string& db_path, PageFile& file) {
+  std::string jp = JournalPath(db_path);
+  if (::access(jp.c_str(), F_OK) != 0) return false;
+  PageFile journal(jp, false);
+  std::vector<uint8_t> head(kJournalHeader);
+  JournalHeader h;
+  bool valid = journal.ReadAt(0, head) == kJournalHeader && DecodeHeader(head, h);
+  if (valid && h.complete) {
+    if (!file.writable()) {
+      throw Error(errnum::kGeneric,
+                  "The database was left half-written by an interrupted change and must be "
+                  "repaired, but it cannot be opened for writing.");
+    }
+    std::vector<uint8_t> rec(8 + h.page_size);
+    for (uint32_t i = 0; i < h.records; ++i) {
+      uint64_t off = kJournalHeader + static_cast<uint64_t>(i) * rec.size();
+      if (journal.ReadAt(off, rec) != rec.size()) break;
+      uint32_t sum =
+          static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + h.page_size)));
+      if (U32(rec, 4 + h.page_size) != sum) break;
+      uint32_t page = U32(rec, 0);
+      file.WriteAt(static_cast<uint64_t>(page) * h.page_size,
+                   std::span<const uint8_t>(rec.data() + 4, h.page_size));
+    }
+    file.Truncate(h.original_size);
+    file.Sync();
+  }
+  ::unlink(jp.c_str());
+  SyncParentDirectory(jp);
+  return valid && h.complete;
+}
+
+}  // namespace jet

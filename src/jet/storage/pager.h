@@ -1,0 +1,104 @@
+// The page cache. Reads are lazy and bounded: clean pages are kept in a small
+// LRU set. Changed pages stay in memory until the next commit, which is
+// protected by a rollback journal beside the database: the original images of
+// the changed pages are written and synced first, then the database pages,
+// then the journal is removed. A journal found at open is rolled back.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "jet/storage/page_codec.h"
+#include "jet/storage/page_file.h"
+
+namespace jet {
+
+struct Page {
+  uint32_t number = 0;
+  std::vector<uint8_t> data;  // decoded bytes
+  std::span<const uint8_t> bytes() const { return data; }
+  std::span<uint8_t> mutable_bytes() { return data; }
+};
+using PagePtr = std::shared_ptr<Page>;
+
+class Pager {
+ public:
+  Pager(PageFile file, uint32_t page_size);
+  ~Pager();
+  Pager(const Pager&) = delete;
+  Pager& operator=(const Pager&) = delete;
+
+  void SetCodec(std::unique_ptr<PageCodec> codec) { codec_ = std::move(codec); }
+  uint32_t page_size() const { return page_size_; }
+  uint32_t page_count() const { return page_count_; }
+  PageFile& file() { return file_; }
+  // How many unchanged pages stay in memory (512 unless set; at least one
+  // read-ahead batch). A reader that passes every page once, as a dump of a
+  // large table does, needs few: holding fewer spares the memory and the
+  // cost of touching it the first time.
+  void SetCachePages(size_t pages);
+  const std::string& path() const { return file_.path(); }
+
+  // A page past the end of the file is a damaged pointer.
+  PagePtr Get(uint32_t number);
+  // Page 0 bytes as stored (unmasked handling is the caller's).
+  PagePtr GetForWrite(uint32_t number);  // marks the page changed
+  // Appends a zeroed page and returns it (changed).
+  PagePtr Append();
+
+  bool in_transaction() const { return !dirty_.empty() || page_count_ != committed_pages_; }
+  size_t dirty_count() const { return dirty_.size(); }
+  // Makes every change durable. On failure the file is rolled back to the
+  // last commit and the cache is emptied; the error is rethrown.
+  void Commit();
+  // Forgets every change since the last commit.
+  void Rollback();
+
+  // Rolls back a journal left by an interrupted commit, if there is one.
+  // Needs a writable file; returns true when something was restored.
+  static bool RecoverJournal(const std::string& db_path, PageFile& file);
+  static std::string JournalPath(const std::string& db_path);
+
+  // Test hook: the commit stops (as a killed process would) after writing
+  // this many database pages; 0 turns it off.
+  static void CrashCommitAfter(int pages);
+
+ private:
+  // After a commit failed and its rollback failed too, the file may hold
+  // part of the commit until the journal is played back.
+  void EnsureRecovered();
+  void EvictIfNeeded();
+  void JournalOriginal(uint32_t number);
+  void WriteJournalHeader(uint32_t records, bool complete);
+
+  PageFile file_;
+  uint32_t page_size_;
+  uint32_t page_count_ = 0;
+  uint32_t committed_pages_ = 0;
+  std::unique_ptr<PageCodec> codec_;
+
+  size_t capacity_ = 512;
+  static constexpr uint32_t kReadAhead = 16;
+  uint32_t last_miss_ = 0xFFFFFFF0;  // the last page read from the file
+  std::vector<PagePtr> spare_;       // evicted pages no one holds, for the next reads
+  std::list<uint32_t> lru_;
+  struct Entry {
+    PagePtr page;
+    std::list<uint32_t>::iterator lru;
+  };
+  std::unordered_map<uint32_t, Entry> clean_;
+  std::unordered_map<uint32_t, PagePtr> dirty_;
+
+  // Journal of the open transaction.
+  std::unique_ptr<PageFile> journal_;
+  uint32_t journal_records_ = 0;
+  std::unordered_map<uint32_t, bool> journaled_;
+  bool needs_recovery_ = false;
+};
+
+}  // namespace jet

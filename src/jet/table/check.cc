@@ -1,0 +1,295 @@
+#include "jet/table/check.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "jet/table/database.h"
+#include "jet/index/index.h"
+#include "jet/index/index_key.h"
+#include "jet/page/data_page.h"
+#include "jet/page/usage_map.h"
+
+namespace jet {
+
+namespace {
+
+// A key as hex digits, shortened when long.
+std::string HexKey(const std::string& key) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < key.size() && i < 128; ++i) {
+    const auto b = static_cast<unsigned char>(key[i]);
+    if (i) out.push_back(' ');
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+  }
+  if (key.size() > 128) out += " ...";
+  return out;
+}
+
+class Checker {
+ public:
+  explicit Checker(Database& db)
+      : db_(db), L_(db.layout()), pager_(db.pager()), alloc_(pager_, L_) {}
+
+  CheckReport Run() {
+    report_.pages = pager_.page_count();
+    try {
+      for (const auto& e : db_.Catalog()) {
+        if (e.type != 1) continue;
+        CheckTable(e.name, e.id);
+      }
+    } catch (const Error& e) {
+      Problem(std::string("the catalogue cannot be read: ") + e.what());
+    }
+    return std::move(report_);
+  }
+
+ private:
+  void Problem(const std::string& s) { report_.problems.push_back(s); }
+  void Note(const std::string& s) { report_.notes.push_back(s); }
+
+  void Used(uint32_t page, const std::string& what) {
+    if (page >= pager_.page_count()) {
+      Problem(what + ": page " + std::to_string(page) + " lies past the end of the file");
+      return;
+    }
+    if (alloc_.GlobalFree(page)) {
+      Problem(what + ": page " + std::to_string(page) +
+              " is in use but marked free in the file-wide map");
+    }
+  }
+
+  // Offsets descend in slot order and the free-space field matches.
+  void CheckDataPage(uint32_t page, const std::string& what) {
+    PagePtr p = pager_.Get(page);
+    Bytes b = p->bytes();
+    uint16_t n = U16(b, L_.data_row_count);
+    uint32_t table_end = L_.data_header + 2u * n;
+    if (n > 255 || table_end > b.size()) {
+      Problem(what + ": page " + std::to_string(page) + " has an impossible row count");
+      return;
+    }
+    uint32_t prev = static_cast<uint32_t>(b.size());
+    uint32_t lowest = prev;
+    for (uint16_t i = 0; i < n; ++i) {
+      uint16_t e = U16(b, L_.data_header + 2u * i);
+      uint32_t off = e & 0x1FFF;
+      if ((e & 0xC000) == 0xC000 && (off > prev || off < table_end))
+        continue;  // stale offset of a deleted row
+      if (off > prev || off < table_end) {
+        Problem(what + ": page " + std::to_string(page) + " row " + std::to_string(i) +
+                " lies outside its place");
+        return;
+      }
+      prev = off;
+      lowest = off;
+    }
+    uint16_t free = U16(b, L_.data_free);
+    if (free != lowest - table_end) {
+      Problem(what + ": page " + std::to_string(page) + " says " + std::to_string(free) +
+              " bytes free, has " + std::to_string(lowest - table_end));
+    }
+  }
+
+  void CheckTable(const std::string& name, int32_t object_id) {
+    const std::string what = "table '" + name + "'";
+    const uint32_t tdef_page = static_cast<uint32_t>(object_id) & 0x00FFFFFF;
+    std::shared_ptr<const TableDef> t;
+    try {
+      // As the database loads it, so that calculated columns know their result types.
+      t = db_.TableById(object_id);
+    } catch (const Error& e) {
+      Problem(what + ": definition unreadable: " + e.what());
+      return;
+    }
+    ++report_.tables;
+    for (uint32_t p : t->pages) Used(p, what + " definition");
+    if (t->buffer.size() < 2 || U16(t->buffer, t->buffer.size() - 2) != 0xFFFF) {
+      Problem(what + ": definition does not end with its terminator");
+    }
+    if (t->terminator_offset + 2 != t->buffer.size()) {
+      Problem(what + ": definition sections do not add up to its length");
+    }
+    Used(RowId::Unpack(t->owned_map).page, what + " usage map");
+    Used(RowId::Unpack(t->free_map).page, what + " usage map");
+    std::vector<uint32_t> pages;
+    try {
+      pages = ReadUsageMap(pager_, L_, t->owned_map);
+    } catch (const Error& e) {
+      Problem(what + ": usage map unreadable: " + e.what());
+      return;
+    }
+    std::set<uint32_t> own(pages.begin(), pages.end());
+    std::map<uint32_t, int> moved_targets;  // packed row id -> references
+    std::set<uint32_t> moved_copies;
+    for (uint32_t pg : pages) {
+      if (pg >= pager_.page_count()) {
+        Problem(what + ": its usage map names page " + std::to_string(pg) +
+                " past the end of the file");
+        continue;
+      }
+      PagePtr p = pager_.Get(pg);
+      if (p->data[0] != 0x01 || U32(p->bytes(), L_.data_owner) != tdef_page) continue;
+      Used(pg, what + " data");
+      CheckDataPage(pg, what);
+      Bytes b = p->bytes();
+      uint16_t n = U16(b, L_.data_row_count);
+      for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
+        uint16_t e = U16(b, L_.data_header + 2u * i);
+        if ((e & 0xC000) == 0x8000)
+          moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
+        if ((e & 0xC000) == 0x4000) {
+          try {
+            Bytes r = RowBytes(b, L_, i, pager_.page_size());
+            if (r.size() >= 4) {
+              RowId to = RowId::Unpack(U32(r, 0));
+              moved_targets[to.Packed()]++;
+              if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
+            }
+          } catch (const Error& ex) {
+            Problem(what + ": " + ex.what());
+          }
+        }
+      }
+    }
+    for (uint32_t c : moved_copies) {
+      if (!moved_targets.count(c)) {
+        RowId id = RowId::Unpack(c);
+        Problem(what + ": the moved copy at page " + std::to_string(id.page) + " row " +
+                std::to_string(id.row) + " has no row pointing to it (other readers see it twice)");
+      }
+    }
+    for (auto& [c, refs] : moved_targets) {
+      if (refs > 1) Problem(what + ": a moved copy is the target of several rows");
+    }
+    for (const auto& m : t->column_maps) {
+      Used(RowId::Unpack(m.owned_map).page, what + " column usage map");
+      try {
+        for (uint32_t pg : ReadUsageMap(pager_, L_, m.owned_map)) {
+          Used(pg, what + " long values");
+          if (pg < pager_.page_count()) {
+            PagePtr p = pager_.Get(pg);
+            if (p->data[0] == 0x01) CheckDataPage(pg, what + " long values");
+          }
+        }
+      } catch (const Error& e) {
+        Problem(what + ": a column usage map is unreadable: " + e.what());
+      }
+    }
+    // Every row decodes, long values included.
+    size_t rows = 0;
+    try {
+      TableScan scan(db_, t);
+      while (scan.Next()) {
+        for (const auto& c : t->columns) scan.Get(c);
+        ++rows;
+      }
+    } catch (const Error& e) {
+      Problem(what + ": a row cannot be read: " + e.what());
+    }
+    report_.rows += rows;
+    CheckIndexes(what, t);
+    if (rows != t->row_count) {
+      Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
+           std::to_string(rows));
+    }
+  }
+
+  // Every index holds exactly one entry per row (rows whose key is all null
+  // may be left out of indexes that ignore nulls), in order, and its pages
+  // form a sound tree. Where the key encoding is known, the entries' keys
+  // must be the keys of their rows.
+  void CheckIndexes(const std::string& what, const std::shared_ptr<const TableDef>& t) {
+    if (t->real_indexes.empty()) return;
+    if (L_.jet3) {
+      Note(what + ": indexes of Access 97 files are not checked");
+      return;
+    }
+    PageAllocator alloc(pager_, L_);
+    for (size_t i = 0; i < t->real_indexes.size(); ++i) {
+      const RealIndex& r = t->real_indexes[i];
+      const std::string where = what + " index " + std::to_string(i);
+      std::vector<IndexEntry> entries;
+      std::vector<uint32_t> pages;
+      try {
+        entries =
+            IndexTree(pager_, alloc, L_, t->tdef_page, r.first_page, r.usage_map).Entries(&pages);
+        for (uint32_t p : pages) {
+          Used(p, where);
+          if (!alloc.InMap(r.usage_map, p)) {
+            Problem(where + ": page " + std::to_string(p) + " is missing from the index's map");
+          }
+          if (U32(pager_.Get(p)->bytes(), 4) != t->tdef_page) {
+            Problem(where + ": page " + std::to_string(p) + " names another owner");
+          }
+        }
+      } catch (const Error& e) {
+        Problem(where + ": " + e.what());
+        continue;
+      }
+      std::vector<IndexEntry> expected;
+      bool keys_known = true;
+      try {
+        TableScan scan(db_, t);
+        std::vector<Value> values(t->max_cols);
+        while (scan.Next()) {
+          for (const auto& [number, order] : r.columns) {
+            for (const auto& c : t->columns) {
+              if (c.number == number) values[number] = scan.Get(c);
+            }
+          }
+          if ((r.flags & 0x02) && KeyAllNull(r, values)) continue;
+          IndexEntry e;
+          e.row = scan.id().Packed();
+          if (keys_known) {
+            try {
+              e.key = IndexKey(*t, r, values, db_.version());
+            } catch (const Error&) {
+              keys_known = false;
+            }
+          }
+          expected.push_back(std::move(e));
+        }
+      } catch (const Error& e) {
+        Problem(where + ": a row cannot be read: " + e.what());
+        continue;
+      }
+      if (!keys_known) {
+        for (auto& e : expected) e.key.clear();
+        for (auto& e : entries) e.key.clear();
+      }
+      auto less = [](const IndexEntry& a, const IndexEntry& b) { return CompareEntries(a, b) < 0; };
+      std::sort(expected.begin(), expected.end(), less);
+      if (!keys_known) std::sort(entries.begin(), entries.end(), less);
+      if (entries.size() != expected.size()) {
+        Problem(where + ": it holds " + std::to_string(entries.size()) + " entries for " +
+                std::to_string(expected.size()) + " rows");
+        continue;
+      }
+      for (size_t k = 0; k < entries.size(); ++k) {
+        if (CompareEntries(entries[k], expected[k]) != 0) {
+          RowId id = RowId::Unpack(entries[k].row);
+          Problem(where + ": entry " + std::to_string(k) + " (page " + std::to_string(id.page) +
+                  " row " + std::to_string(id.row) + ") does not match its row (stored " +
+                  HexKey(entries[k].key) + ", computed " + HexKey(expected[k].key) + ")");
+          break;
+        }
+      }
+      if (!keys_known) Note(where + ": keys not compared (collation or type not known)");
+    }
+  }
+
+  Database& db_;
+  const Layout& L_;
+  Pager& pager_;
+  PageAllocator alloc_;
+  CheckReport report_;
+};
+
+}  // namespace
+
+CheckReport CheckDatabase(Database& db) { return Checker(db).Run(); }
+
+}  // namespace jet

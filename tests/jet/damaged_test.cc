@@ -31,6 +31,8 @@
 #include "jet/crypto/jet_rc4.h"
 #include "jet/crypto/office_codec.h"
 #include "jet/table/database.h"
+#include "jet/page/row_table.h"
+#include "jet/page/usage_map.h"
 #include "jet/storage/error.h"
 #include "jet/storage/header.h"
 #include "jet/page/usage_map.h"
@@ -346,7 +348,7 @@ void AddTdefField(Image& im, const TableDef& t, size_t buffer_off, int width) {
 bool RowSpan(Database& db, RowId id, size_t& start, size_t& size) {
   try {
     PagePtr page = db.pager().Get(id.page);
-    Bytes row = RowBytes(page->bytes(), db.layout(), id.row, db.pager().page_size());
+    Bytes row = RowTable::RowAt(page->bytes(), db.layout(), id.row);
     if (row.empty()) return false;
     start =
         static_cast<size_t>(id.page) * db.pager().page_size() + (row.data() - page->data.data());

@@ -1,33 +1,19 @@
 #include "jet/page/data_page.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <vector>
 
 namespace jet {
 
 DataPage::DataPage(MutableBytes page, const Layout& layout) : page_(page), layout_(&layout) {
-  Bytes b(page.data(), page.size());
-  uint16_t n = U16(b, layout.data_row_count);
-  if (n > 255 || layout.data_header + 2u * n > page.size()) {
-    ThrowDamaged("a page's row table overflows it");
-  }
-  slots_.resize(n);
-  uint32_t end = static_cast<uint32_t>(page.size());
-  for (uint16_t i = 0; i < n; ++i) {
-    uint16_t e = U16(b, layout.data_header + 2u * i);
-    uint32_t start = e & 0x1FFF;
-    slots_[i].flags = e & 0xC000;
-    // Deleted slots may carry stale offsets; their bytes are never needed.
-    if ((e & 0xC000) == 0xC000) {
-      if (start <= end && start >= layout.data_header + 2u * n) end = start;
-      continue;
-    }
-    if (start > end || start < layout.data_header + 2u * n)
-      ThrowDamaged("a row lies outside its page");
-    slots_[i].offset = static_cast<uint16_t>(start);
-    slots_[i].length = static_cast<uint16_t>(end - start);
-    end = start;
+  const RowTable table(Bytes(page.data(), page.size()), layout);
+  slots_.resize(table.size());
+  for (uint16_t i = 0; i < table.size(); ++i) {
+    slots_[i].flags = table[i].flags;
+    slots_[i].offset = table[i].offset;
+    slots_[i].length = table[i].length;
   }
 }
 
@@ -58,10 +44,11 @@ int32_t DataPage::FreeSpace() const {
 }
 
 bool DataPage::CanAdd(size_t len) const {
-  return slots_.size() < 255 && FreeSpace() >= static_cast<int32_t>(len + 2);
+  return slots_.size() < kMaxSlots && FreeSpace() >= static_cast<int32_t>(len + 2);
 }
 
 uint16_t DataPage::Add(std::string bytes, uint16_t flags) {
+  assert(slots_.size() < kMaxSlots);
   Slot s;
   s.flags = flags;
   s.owned = true;
@@ -72,7 +59,7 @@ uint16_t DataPage::Add(std::string bytes, uint16_t flags) {
 
 uint16_t DataPage::AddReusingDeleted(std::string bytes) {
   for (uint16_t i = 0; i < slots_.size(); ++i) {
-    if ((slots_[i].flags & 0xC000) == 0xC000 && slots_[i].size() == 0) {
+    if (KindOf(slots_[i].flags) == SlotKind::kDeleted && slots_[i].size() == 0) {
       slots_[i].flags = 0;
       set_bytes(i, std::move(bytes));
       return i;
@@ -82,15 +69,15 @@ uint16_t DataPage::AddReusingDeleted(std::string bytes) {
 }
 
 bool HasDeletedSlot(Bytes page, const Layout& layout) {
-  uint16_t n = U16(page, layout.data_row_count);
+  const uint16_t n = RowTable::Count(page, layout);
   for (uint16_t i = 0; i < n && layout.data_header + 2u * i + 2 <= page.size(); ++i) {
-    if ((U16(page, layout.data_header + 2u * i) & 0xC000) == 0xC000) return true;
+    if (KindOf(U16(page, layout.data_header + 2u * i)) == SlotKind::kDeleted) return true;
   }
   return false;
 }
 
 void DataPage::Delete(uint16_t i) {
-  slots_[i].flags = kSlotDeleted | kSlotForward;
+  slots_[i].flags = kSlotFlags;
   slots_[i].data.clear();
   slots_[i].owned = true;
 }
@@ -105,10 +92,11 @@ void DataPage::Store() {
     const Slot& s = slots_[first];
     if (s.length && s.offset + s.length != end) break;  // a dropped row left a gap above it
     end -= s.length;
-    Put16(page_, layout_->data_header + 2 * first, static_cast<uint16_t>(end | s.flags));
+    RowTable::PutEntry(page_, *layout_, static_cast<uint16_t>(first), static_cast<uint16_t>(end),
+                       s.flags);
   }
   // The rest move, so the unchanged ones among them are read from a copy of
-  // the region they occupy.
+  // the region they occupy. Slots without bytes have no place to copy from.
   uint32_t low = end;
   for (uint32_t i = first; i < n; ++i) {
     if (!slots_[i].owned && slots_[i].length) low = std::min<uint32_t>(low, slots_[i].offset);
@@ -118,27 +106,30 @@ void DataPage::Store() {
   for (uint32_t i = first; i < n; ++i) {
     const Slot& s = slots_[i];
     const uint32_t len = static_cast<uint32_t>(s.size());
-    uint32_t start = end - len;
-    const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data())
-                                 : scratch.data() + (s.offset - low);
-    if (len) std::memmove(page_.data() + start, src, len);
-    Put16(page_, layout_->data_header + 2 * i, static_cast<uint16_t>(start | s.flags));
+    const uint32_t start = end - len;
+    if (len) {
+      assert(s.owned || (s.offset >= low && s.offset + len <= low + scratch.size()));
+      const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data())
+                                   : scratch.data() + (s.offset - low);
+      std::memmove(page_.data() + start, src, len);
+    }
+    RowTable::PutEntry(page_, *layout_, static_cast<uint16_t>(i), static_cast<uint16_t>(start),
+                       s.flags);
     end = start;
   }
   // Leave no stale bytes between the offset table and the rows.
-  uint32_t table_end = layout_->data_header + 2 * n;
+  const uint32_t table_end = layout_->data_header + 2 * n;
   std::memset(page_.data() + table_end, 0, end - table_end);
-  Put16(page_, layout_->data_row_count, static_cast<uint16_t>(n));
-  Put16(page_, layout_->data_free, static_cast<uint16_t>(end - table_end));
+  RowTable::PutCountAndFree(page_, *layout_, static_cast<uint16_t>(n),
+                            static_cast<uint16_t>(end - table_end));
 }
 
 void InitDataPage(MutableBytes page, const Layout& layout, uint32_t owner) {
   std::memset(page.data(), 0, page.size());
-  page[0] = 0x01;
-  page[1] = 0x01;
+  StampPage(page, PageType::kData);
   Put32(page, layout.data_owner, owner);
-  Put16(page, layout.data_row_count, 0);
-  Put16(page, layout.data_free, static_cast<uint16_t>(page.size() - layout.data_header));
+  RowTable::PutCountAndFree(page, layout, 0,
+                            static_cast<uint16_t>(page.size() - layout.data_header));
 }
 
 }  // namespace jet

@@ -1,25 +1,25 @@
-// Changing the rows of a data page (table rows, long values, usage maps).
-// A page is always rebuilt whole: rows packed from the page end downwards in
-// slot order, the offset table and the free-space field recomputed. Slot
-// numbers never change, so row pointers and index entries stay valid.
+// Changing the rows of a data page (table rows, long values, usage-map rows);
+// the page's layout is described in row_table.h. A page is always rebuilt
+// whole: rows packed from the page end downwards in slot order, the offset
+// table and the free-space field recomputed. Slot numbers never change, so
+// row pointers and index entries stay valid.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "jet/page/page_type.h"
+#include "jet/page/row_table.h"
 #include "jet/storage/bytes.h"
 #include "jet/storage/format.h"
 
 namespace jet {
 
-inline constexpr uint16_t kSlotDeleted = 0x8000;
-inline constexpr uint16_t kSlotForward = 0x4000;
-
 class DataPage {
  public:
+  // Reads the page's row table; throws "damaged" as RowTable does.
   DataPage(MutableBytes page, const Layout& layout);
 
   uint16_t slot_count() const { return static_cast<uint16_t>(slots_.size()); }
@@ -67,5 +67,10 @@ bool HasDeletedSlot(Bytes page, const Layout& layout);
 // "LVAL" for long values, or 0 for usage-map pages).
 void InitDataPage(MutableBytes page, const Layout& layout, uint32_t owner);
 inline constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read little-endian
+
+// Whether `page` is a data page of this owner.
+inline bool IsDataPageOf(Bytes page, const Layout& layout, uint32_t owner) {
+  return IsType(page, PageType::kData) && U32(page, layout.data_owner) == owner;
+}
 
 }  // namespace jet

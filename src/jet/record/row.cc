@@ -4,7 +4,7 @@
 
 #include "jet/storage/pager.h"
 #include "jet/record/text.h"
-#include "jet/page/usage_map.h"
+#include "jet/page/row_table.h"
 
 namespace jet {
 
@@ -24,7 +24,7 @@ Bytes LongValueBytes(Pager& pager, const Layout& L, Bytes f, PagePtr& hold, std:
   RowId at = RowId::Unpack(U32(f, 4));
   if (kind & 0x40) {
     hold = pager.Get(at.page);
-    Bytes r = RowBytes(hold->bytes(), L, at.row, pager.page_size());
+    Bytes r = RowTable::RowAt(hold->bytes(), L, at.row);
     if (r.size() < len) ThrowDamaged("a long value is shorter than its header says");
     return r.first(len);
   }
@@ -35,7 +35,7 @@ Bytes LongValueBytes(Pager& pager, const Layout& L, Bytes f, PagePtr& hold, std:
     if (at.page == 0 && at.row == 0) ThrowDamaged("a long value chain ends early");
     if (!seen.insert(at.Packed()).second) ThrowDamaged("a long value chain loops");
     PagePtr p = pager.Get(at.page);
-    Bytes r = RowBytes(p->bytes(), L, at.row, pager.page_size());
+    Bytes r = RowTable::RowAt(p->bytes(), L, at.row);
     if (r.size() < 4) ThrowDamaged("a long value chain row is too short");
     RowId next = RowId::Unpack(U32(r, 0));
     size_t take = std::min<size_t>(r.size() - 4, len - chain.size());

@@ -65,31 +65,17 @@ class Checker {
   void CheckDataPage(uint32_t page, const std::string& what) {
     PagePtr p = pager_.Get(page);
     Bytes b = p->bytes();
-    uint16_t n = U16(b, L_.data_row_count);
-    uint32_t table_end = L_.data_header + 2u * n;
-    if (n > 255 || table_end > b.size()) {
-      Problem(what + ": page " + std::to_string(page) + " has an impossible row count");
+    RowTable table;
+    try {
+      table.Load(b, L_);
+    } catch (const Error& e) {
+      Problem(what + ": page " + std::to_string(page) + ": " + e.what());
       return;
     }
-    uint32_t prev = static_cast<uint32_t>(b.size());
-    uint32_t lowest = prev;
-    for (uint16_t i = 0; i < n; ++i) {
-      uint16_t e = U16(b, L_.data_header + 2u * i);
-      uint32_t off = e & 0x1FFF;
-      if ((e & 0xC000) == 0xC000 && (off > prev || off < table_end))
-        continue;  // stale offset of a deleted row
-      if (off > prev || off < table_end) {
-        Problem(what + ": page " + std::to_string(page) + " row " + std::to_string(i) +
-                " lies outside its place");
-        return;
-      }
-      prev = off;
-      lowest = off;
-    }
     uint16_t free = U16(b, L_.data_free);
-    if (free != lowest - table_end) {
+    if (free != table.computed_free()) {
       Problem(what + ": page " + std::to_string(page) + " says " + std::to_string(free) +
-              " bytes free, has " + std::to_string(lowest - table_end));
+              " bytes free, has " + std::to_string(table.computed_free()));
     }
   }
 
@@ -116,7 +102,7 @@ class Checker {
     Used(RowId::Unpack(t->free_map).page, what + " usage map");
     std::vector<uint32_t> pages;
     try {
-      pages = ReadUsageMap(pager_, L_, t->owned_map);
+      pages = UsageMap(pager_, L_).Pages(t->owned_map);
     } catch (const Error& e) {
       Problem(what + ": usage map unreadable: " + e.what());
       return;
@@ -131,25 +117,25 @@ class Checker {
         continue;
       }
       PagePtr p = pager_.Get(pg);
-      if (p->data[0] != 0x01 || U32(p->bytes(), L_.data_owner) != tdef_page) continue;
+      if (!IsDataPageOf(p->bytes(), L_, tdef_page)) continue;
       Used(pg, what + " data");
       CheckDataPage(pg, what);
       Bytes b = p->bytes();
-      uint16_t n = U16(b, L_.data_row_count);
-      for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
-        uint16_t e = U16(b, L_.data_header + 2u * i);
-        if ((e & 0xC000) == 0x8000)
+      RowTable slots;
+      try {
+        slots.Load(b, L_);
+      } catch (const Error&) {
+        continue;  // reported by CheckDataPage
+      }
+      for (uint16_t i = 0; i < slots.size(); ++i) {
+        if (slots[i].kind() == SlotKind::kMovedCopy)
           moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
-        if ((e & 0xC000) == 0x4000) {
-          try {
-            Bytes r = RowBytes(b, L_, i, pager_.page_size());
-            if (r.size() >= 4) {
-              RowId to = RowId::Unpack(U32(r, 0));
-              moved_targets[to.Packed()]++;
-              if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
-            }
-          } catch (const Error& ex) {
-            Problem(what + ": " + ex.what());
+        if (slots[i].kind() == SlotKind::kForward) {
+          Bytes r = slots.Row(b, i);
+          if (r.size() >= 4) {
+            RowId to = RowId::Unpack(U32(r, 0));
+            moved_targets[to.Packed()]++;
+            if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
           }
         }
       }
@@ -167,11 +153,11 @@ class Checker {
     for (const auto& m : t->column_maps) {
       Used(RowId::Unpack(m.owned_map).page, what + " column usage map");
       try {
-        for (uint32_t pg : ReadUsageMap(pager_, L_, m.owned_map)) {
+        for (uint32_t pg : UsageMap(pager_, L_).Pages(m.owned_map)) {
           Used(pg, what + " long values");
           if (pg < pager_.page_count()) {
             PagePtr p = pager_.Get(pg);
-            if (p->data[0] == 0x01) CheckDataPage(pg, what + " long values");
+            if (IsType(p->bytes(), PageType::kData)) CheckDataPage(pg, what + " long values");
           }
         }
       } catch (const Error& e) {

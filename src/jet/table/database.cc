@@ -10,6 +10,7 @@
 #include "jet/crypto/office_codec.h"
 #include "jet/table/complex.h"
 #include "jet/record/text.h"
+#include "jet/page/data_page.h"
 #include "jet/page/usage_map.h"
 
 namespace jet {
@@ -128,7 +129,7 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   // Page 2 must be the catalogue's definition; anything else is not a
   // database we can read (or the encryption key is wrong).
   PagePtr p2 = pager_->Get(2);
-  if (p2->data[0] != 0x02 || p2->data[1] != 0x01) {
+  if (!IsType(p2->bytes(), PageType::kTableDefinition) || p2->data[1] != kPageTag) {
     ThrowDamaged("the catalogue's definition (page 2) is missing");
   }
 }
@@ -366,13 +367,13 @@ bool ResolveRow(Database& db, const TableDef& t, RowId id, PagePtr& page, Bytes&
   for (int hop = 0; hop < 8; ++hop) {
     page = pager.Get(id.page);
     Bytes pb = page->bytes();
-    if (pb[0] != 0x01) ThrowDamaged("a row pointer leads to a page that holds no rows");
-    uint16_t count = U16(pb, L.data_row_count);
-    if (id.row >= count) ThrowDamaged("a row pointer names a row that does not exist");
-    uint16_t entry = U16(pb, L.data_header + 2u * id.row);
-    if ((entry & 0xC000) == 0xC000) return false;
-    bytes = RowBytes(pb, L, id.row, pager.page_size());
-    if (entry & 0x4000) {
+    if (!IsType(pb, PageType::kData)) {
+      ThrowDamaged("a row pointer leads to a page that holds no rows");
+    }
+    const SlotKind kind = KindOf(RowTable::Flags(pb, L, id.row));
+    if (kind == SlotKind::kDeleted) return false;
+    bytes = RowTable::RowAt(pb, L, id.row);
+    if (kind == SlotKind::kForward) {
       if (bytes.size() < 4) ThrowDamaged("a moved row's pointer is cut short");
       id = RowId::Unpack(U32(bytes, 0));
       continue;
@@ -385,7 +386,7 @@ bool ResolveRow(Database& db, const TableDef& t, RowId id, PagePtr& page, Bytes&
 
 TableScan::TableScan(Database& db, std::shared_ptr<const TableDef> table)
     : db_(&db), table_(std::move(table)), row_(*table_, db.layout()) {
-  pages_ = ReadUsageMap(db.pager(), db.layout(), table_->owned_map);
+  pages_ = UsageMap(db.pager(), db.layout()).Pages(table_->owned_map);
 }
 
 TableScan::~TableScan() = default;
@@ -407,19 +408,16 @@ bool TableScan::Next() {
         continue;
       }
       page_ = db_->pager().Get(n);
-      Bytes pb = page_->bytes();
       // Only data pages that this table owns hold its rows.
-      if (pb[0] != 0x01 || U32(pb, L.data_owner) != table_->tdef_page) {
+      if (!IsDataPageOf(page_->bytes(), L, table_->tdef_page)) {
         page_.reset();
         ++page_index_;
         continue;
       }
+      slots_.Load(page_->bytes(), L);
       slot_ = -1;
     }
-    Bytes pb = page_->bytes();
-    uint16_t count = U16(pb, L.data_row_count);
-    if (L.data_header + 2u * count > pb.size()) ThrowDamaged("a page's row table overflows it");
-    while (++slot_ < count) {
+    while (++slot_ < slots_.size()) {
       if (LoadSlot()) return true;
     }
     page_.reset();
@@ -429,17 +427,17 @@ bool TableScan::Next() {
 }
 
 bool TableScan::LoadSlot() {
-  const Layout& L = db_->layout();
-  Bytes pb = page_->bytes();
-  uint16_t entry = U16(pb, L.data_header + 2u * slot_);
-  if (entry & 0x8000) return false;  // deleted, or the moved copy of another slot
+  const RowTable::Slot& slot = slots_[static_cast<uint16_t>(slot_)];
+  const SlotKind kind = slot.kind();
+  // Deleted rows and the moved copies of other slots' rows are not rows here.
+  if (kind == SlotKind::kDeleted || kind == SlotKind::kMovedCopy) return false;
   id_ = RowId{page_->number, static_cast<uint8_t>(slot_)};
   Bytes bytes;
-  if (!(entry & 0x4000)) {
+  if (kind == SlotKind::kRow) {
     // Most rows are where their slot is, on the page in hand.
     data_page_ = page_;
     data_id_ = id_;
-    bytes = RowBytes(pb, L, static_cast<uint16_t>(slot_), db_->pager().page_size());
+    bytes = slots_.Row(page_->bytes(), static_cast<uint16_t>(slot_));
   } else if (!ResolveRow(*db_, *table_, id_, data_page_, bytes, data_id_)) {
     return false;
   }

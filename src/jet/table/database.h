@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "jet/page/allocator.h"
+#include "jet/page/row_table.h"
 #include "jet/storage/bytes.h"
 #include "jet/storage/format.h"
 #include "jet/storage/header.h"
@@ -238,6 +239,7 @@ class TableScan {
   size_t page_index_ = 0;
   int slot_ = -1;
   PagePtr page_;
+  RowTable slots_;  // of page_
   PagePtr data_page_;
   RowView row_;
   RowId id_, data_id_;

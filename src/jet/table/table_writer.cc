@@ -41,8 +41,7 @@ uint32_t Database::WriteNewTable(const TableDesign& design) {
     throw Error(errnum::kGeneric, "Tables cannot be created in Access 97 databases.");
   }
   PagePtr tdef = allocator_->NewPage();
-  tdef->data[0] = 0x02;
-  tdef->data[1] = 0x01;
+  StampPage(tdef->mutable_bytes(), PageType::kTableDefinition);
   const uint32_t tdef_page = tdef->number;
   // One page holds the table's maps, in the order Access keeps them: owned
   // pages, free pages, each index, each memo or OLE column (owned, free).
@@ -231,8 +230,8 @@ PagePtr Database::InsertPage(const TableDef& t, size_t len) {
     if (page == 0 || page >= pager_->page_count()) return false;
     PagePtr p = pager_->Get(page);
     Bytes b = p->bytes();
-    return b[0] == 0x01 && U32(b, layout_.data_owner) == t.tdef_page &&
-           U16(b, layout_.data_free) >= len + 2 && U16(b, layout_.data_row_count) < 255;
+    return IsDataPageOf(b, layout_, t.tdef_page) && U16(b, layout_.data_free) >= len + 2 &&
+           RowTable::Count(b, layout_) < kMaxSlots;
   };
   auto it = insert_page_.find(t.tdef_page);
   uint32_t candidate = 0;
@@ -240,14 +239,14 @@ PagePtr Database::InsertPage(const TableDef& t, size_t len) {
     candidate = it->second;
   } else {
     // The table's last page takes new rows until it is full.
-    std::vector<uint32_t> pages = ReadUsageMap(*pager_, layout_, t.owned_map);
+    std::vector<uint32_t> pages = UsageMap(*pager_, layout_).Pages(t.owned_map);
     if (!pages.empty()) candidate = pages.back();
   }
   if (fits(candidate)) return pager_->GetForWrite(candidate);
   if (candidate && candidate < pager_->page_count() && allocator_->InMap(t.free_map, candidate)) {
     // A page that cannot take a row leaves the free-space map.
     PagePtr p = pager_->Get(candidate);
-    if (p->data[0] == 0x01 && U32(p->bytes(), layout_.data_owner) == t.tdef_page) {
+    if (IsDataPageOf(p->bytes(), layout_, t.tdef_page)) {
       allocator_->SetInMap(t.free_map, candidate, false);
     }
   }

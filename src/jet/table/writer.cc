@@ -61,8 +61,7 @@ void Database::WriteTableDef(TableDef& t) {
   std::vector<uint32_t> pages = t.pages;
   while (pages.size() < needed) {
     PagePtr np = allocator_->NewPage();
-    np->data[0] = 0x02;
-    np->data[1] = 0x01;
+    StampPage(np->mutable_bytes(), PageType::kTableDefinition);
     pages.push_back(np->number);
   }
   size_t pos = 0;
@@ -74,8 +73,7 @@ void Database::WriteTableDef(TableDef& t) {
     if (i == 0) {
       std::memcpy(d.data(), buf.data(), take);
     } else {
-      d[0] = 0x02;
-      d[1] = 0x01;
+      StampPage(d, PageType::kTableDefinition);
       std::memcpy(d.data() + 8, buf.data() + pos, take);
     }
     std::memset(d.data() + start + take, 0, ps - start - take);
@@ -103,7 +101,7 @@ uint32_t Database::NewMapRow(const TableDef& t) {
   // Beside the table's own maps when there is room, as Access keeps them.
   uint32_t home = RowId::Unpack(t.owned_map).page;
   PagePtr p = pager_->GetForWrite(home);
-  if (p->data[0] == 0x01) {
+  if (IsType(p->bytes(), PageType::kData)) {
     DataPage dp(p->mutable_bytes(), layout_);
     if (dp.CanAdd(row.size())) {
       uint16_t slot = dp.Add(row);
@@ -435,7 +433,7 @@ void Database::FreeLongValue(const TableDef& t, const Column& c, Bytes field) {
   for (int guard = 0; guard < 1 << 20 && (at.page || at.row); ++guard) {
     if (at.page >= pager_->page_count()) return;
     PagePtr p = pager_->GetForWrite(at.page);
-    if (p->data[0] != 0x01 || U32(p->bytes(), layout_.data_owner) != kLvalOwner) return;
+    if (!IsDataPageOf(p->bytes(), layout_, kLvalOwner)) return;
     DataPage dp(p->mutable_bytes(), layout_);
     if (at.row >= dp.slot_count() || (dp.flags(at.row) & kSlotDeleted)) return;
     RowId next{};

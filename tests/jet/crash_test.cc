@@ -13,11 +13,13 @@
 
 #include "jet/table/check.h"
 #include "jet/table/database.h"
+#include "support/fault_file_system.h"
 #include "support/test_support.h"
 
 namespace jet {
 namespace {
 
+using testing_support::FaultFileSystem;
 using testing_support::ScratchDir;
 
 constexpr const char* kFixture = "generated/people_V2000_200.mdb";
@@ -120,9 +122,13 @@ TEST(Crash, CommitCutShortAfterAnyPageRollsBack) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      auto db = Database::Open(path, OpenOptions{"", true});
+      // The commit stops, as a killed process would, once it has written
+      // `pages` database pages.
+      FaultFileSystem fs;
+      auto db = Database::Open(path, OpenOptions{"", true, &fs});
       WriteBatch(*db, 2);
-      Pager::CrashCommitAfter(pages);
+      fs.OnlyFilesEndingWith(".mdb");
+      fs.StopAfterWrite(pages, [] { _exit(99); });
       db->Commit();
       _exit(0);  // the commit was shorter than `pages`
     }
@@ -143,11 +149,12 @@ TEST(Crash, FailedWritesLeaveTheLastCommit) {
     ScratchDir dir;
     std::string path = Prepare(dir);
     {
-      auto db = Database::Open(path, OpenOptions{"", true});
+      FaultFileSystem fs;
+      auto db = Database::Open(path, OpenOptions{"", true, &fs});
       WriteBatch(*db, 1);
       db->Commit();
       WriteBatch(*db, 2);
-      PageFile::FailWritesAfter(nth);
+      fs.FailWrite(nth);
       bool failed = false;
       try {
         db->Commit();
@@ -155,7 +162,7 @@ TEST(Crash, FailedWritesLeaveTheLastCommit) {
         failed = true;
         EXPECT_NE(std::string(e.what()).find("Cannot write"), std::string::npos) << e.what();
       }
-      PageFile::FailWritesAfter(0);
+      fs.Reset();
       if (!failed) continue;  // the commit needed fewer writes
       EXPECT_EQ(CommittedBatch(path), 1) << "failing at write " << nth;
       // The connection goes on working after the failure.

@@ -18,6 +18,7 @@
 #include "jet/crypto/office_crypto_internal.h"
 #include "jet/storage/page_file.h"
 #include "jet/record/text.h"
+#include "support/fault_file_system.h"
 #include "support/test_support.h"
 
 namespace jet {
@@ -26,6 +27,7 @@ namespace {
 using testing_support::Capture;
 using testing_support::DataPath;
 using testing_support::ReadFile;
+using testing_support::FaultFileSystem;
 using testing_support::ScratchDir;
 
 constexpr const char* kPassword = "Kestrel-7 Ümlaut";
@@ -340,9 +342,9 @@ TEST(EncryptRefusals, FailedWritesLeaveThePlainFileAndNoCopy) {
   const std::string path = dir.Copy("generated/people_V2007_300.accdb");
   const std::string before = ReadFile(path);
   for (int nth : {1, 2, 3}) {  // page 0, then each run of 64 pages
-    PageFile::FailWritesAfter(nth);
-    EXPECT_THROW(EncryptDatabase(path, kPassword), Error) << nth;
-    PageFile::FailWritesAfter(0);
+    FaultFileSystem fs;
+    fs.FailWrite(nth);
+    EXPECT_THROW(EncryptDatabase(path, kPassword, fs), Error) << nth;
     EXPECT_TRUE(ReadFile(path) == before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
@@ -419,9 +421,11 @@ MergeOutcome RunMerge(const std::string& path, const std::string& password) {
   if (pid == 0) {
     // The child must never return into the test runner.
     try {
-      auto db = Database::Open(path, OpenOptions{password, true});
+      FaultFileSystem fs;
+      auto db = Database::Open(path, OpenOptions{password, true, &fs});
       WriteMarked(*db, "Wombat-Quill-Two");
-      Pager::CrashCommitAfter(3);
+      fs.OnlyFilesEndingWith(".accdb");
+      fs.StopAfterWrite(3, [] { _exit(99); });
       db->Commit();
     } catch (...) {
       _exit(1);

@@ -112,11 +112,11 @@ class TempFile {
 
 }  // namespace
 
-void EncryptDatabase(const std::string& path, const std::string& password) {
+void EncryptDatabase(const std::string& path, const std::string& password, FileSystem& fs) {
   if (password.empty()) {
     throw Error(errnum::kGeneric, "A database cannot be encrypted with an empty password.");
   }
-  PageFile file(path, true);
+  PageFile file(path, true, fs);
   if (!file.TryLockWriter()) {
     throw Error(errnum::kGeneric,
                 "The database '" + path + "' is in use: another program has it open for writing.");
@@ -162,7 +162,7 @@ void EncryptDatabase(const std::string& path, const std::string& password) {
   }
   TempFile temp(path, st.st_mode & 07777);
   {
-    PageFile out(temp.path(), true);
+    PageFile out(temp.path(), true, fs);
     out.WriteAt(0, page0);
     const uint64_t pages = size / page_size;
     std::vector<uint8_t> buf(static_cast<size_t>(kPagesPerWrite) * page_size);
@@ -185,7 +185,7 @@ void EncryptDatabase(const std::string& path, const std::string& password) {
                                       "' with its encrypted copy: " + std::strerror(errno) + ".");
   }
   temp.Keep();
-  SyncParentDirectory(path);
+  fs.SyncFolderOf(path);
 }
 
 }  // namespace jet

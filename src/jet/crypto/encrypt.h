@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "jet/storage/file_system.h"
+
 namespace jet {
 
 // Encrypts the database at `path` in place with `password` (AES-256 pages, a
@@ -15,6 +17,7 @@ namespace jet {
 // jet::Error for an empty password, a Jet 3 or Jet 4 file (.mdb files have no
 // such encryption), a file that is already encrypted, a damaged header, a
 // file another program is changing, and for failed writes.
-void EncryptDatabase(const std::string& path, const std::string& password);
+void EncryptDatabase(const std::string& path, const std::string& password,
+                     FileSystem& fs = FileSystem::Default());
 
 }  // namespace jet

@@ -18,7 +18,6 @@ namespace {
 constexpr char kJournalMagic[16] = {'T', 'E', 'S', 'S', 'A', 'L', 'Y', '-',
                                     'J', 'O', 'U', 'R', 'N', 'A', 'L', '\n'};
 constexpr uint32_t kJournalHeader = 512;
-std::atomic<int> g_crash_after{0};
 
 uint64_t Fnv1a(std::span<const uint8_t> data, uint64_t h = 0xcbf29ce484222325ULL) {
   for (uint8_t c : data) {
@@ -60,8 +59,6 @@ bool DecodeHeader(std::span<const uint8_t> b, JournalHeader& h) {
 
 }  // namespace
 
-void Pager::CrashCommitAfter(int pages) { g_crash_after = pages; }
-
 std::string Pager::JournalPath(const std::string& db_path) { return db_path + "-journal"; }
 
 Pager::Pager(PageFile file, uint32_t page_size) : file_(std::move(file)), page_size_(page_size) {
@@ -74,7 +71,7 @@ Pager::~Pager() {
   // the database was not written since it was started.
   if (journal_) {
     journal_.reset();
-    ::unlink(JournalPath(file_.path()).c_str());
+    file_.file_system().Remove(JournalPath(file_.path()));
   }
 }
 
@@ -176,14 +173,8 @@ void Pager::JournalOriginal(uint32_t number) {
     throw Error(errnum::kReadOnly, "The database is open for reading only.");
   }
   if (!journal_) {
-    std::string jp = JournalPath(file_.path());
-    int fd = ::open(jp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      throw Error(errnum::kGeneric,
-                  "Cannot create the journal '" + jp + "': " + std::strerror(errno) + ".");
-    }
-    ::close(fd);
-    journal_ = std::make_unique<PageFile>(jp, true);
+    const std::string jp = JournalPath(file_.path());
+    journal_ = std::make_unique<PageFile>(PageFile::Replace(jp, file_.file_system()));
     journal_records_ = 0;
     WriteJournalHeader(0, false);
   }
@@ -230,20 +221,18 @@ void Pager::Commit() {
     journal_->Sync();
     WriteJournalHeader(journal_records_, true);
     journal_->Sync();
-    SyncParentDirectory(journal_->path());
+    file_.file_system().SyncFolderOf(journal_->path());
 
     std::vector<uint32_t> order;
     order.reserve(dirty_.size());
     for (auto& [n, p] : dirty_) order.push_back(n);
     std::sort(order.begin(), order.end());
     std::vector<uint8_t> buf(page_size_);
-    int written = 0;
     for (uint32_t n : order) {
       const PagePtr& p = dirty_[n];
       std::memcpy(buf.data(), p->data.data(), page_size_);
       if (n != 0 && codec_) codec_->Encode(n, buf);
       file_.WriteAt(static_cast<uint64_t>(n) * page_size_, buf);
-      if (g_crash_after > 0 && ++written >= g_crash_after) _exit(99);
     }
     if (page_count_ < committed_pages_) {
       file_.Truncate(static_cast<uint64_t>(page_count_) * page_size_);
@@ -271,8 +260,8 @@ void Pager::Commit() {
   }
   std::string jp = journal_->path();
   journal_.reset();
-  ::unlink(jp.c_str());
-  SyncParentDirectory(jp);
+  file_.file_system().Remove(jp);
+  file_.file_system().SyncFolderOf(jp);
   for (auto& [n, p] : dirty_) {
     lru_.push_front(n);
     clean_[n] = Entry{p, lru_.begin()};
@@ -292,14 +281,15 @@ void Pager::Rollback() {
   if (journal_) {
     std::string jp = journal_->path();
     journal_.reset();
-    ::unlink(jp.c_str());
+    file_.file_system().Remove(jp);
   }
 }
 
 bool Pager::RecoverJournal(const std::string& db_path, PageFile& file) {
+  FileSystem& fs = file.file_system();
   std::string jp = JournalPath(db_path);
-  if (::access(jp.c_str(), F_OK) != 0) return false;
-  PageFile journal(jp, false);
+  if (!fs.Exists(jp)) return false;
+  PageFile journal(jp, false, fs);
   std::vector<uint8_t> head(kJournalHeader);
   JournalHeader h;
   bool valid = journal.ReadAt(0, head) == kJournalHeader && DecodeHeader(head, h);
@@ -323,8 +313,8 @@ bool Pager::RecoverJournal(const std::string& db_path, PageFile& file) {
     file.Truncate(h.original_size);
     file.Sync();
   }
-  ::unlink(jp.c_str());
-  SyncParentDirectory(jp);
+  fs.Remove(jp);
+  fs.SyncFolderOf(jp);
   return valid && h.complete;
 }
 

@@ -64,10 +64,6 @@ class Pager {
   static bool RecoverJournal(const std::string& db_path, PageFile& file);
   static std::string JournalPath(const std::string& db_path);
 
-  // Test hook: the commit stops (as a killed process would) after writing
-  // this many database pages; 0 turns it off.
-  static void CrashCommitAfter(int pages);
-
  private:
   // After a commit failed and its rollback failed too, the file may hold
   // part of the commit until the journal is played back.

@@ -383,7 +383,7 @@ void CreateDatabase(const std::string& path, FileFormat format, const CreateOpti
                   "Cannot create the file '" + path + "': " + std::strerror(errno) + ".");
     }
     ::unlink(temp.c_str());
-    SyncParentDirectory(path);
+    FileSystem::Default().SyncFolderOf(path);
   } catch (...) {
     ::unlink(temp.c_str());
     ::unlink(Pager::JournalPath(temp).c_str());

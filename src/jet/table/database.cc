@@ -38,10 +38,10 @@ std::shared_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   // read-only file is fine for reading.
   PageFile file;
   try {
-    file = PageFile(path, true);
+    file = PageFile(path, true, *options.file_system);
   } catch (const Error& e) {
     if (e.number() != errnum::kReadOnly) throw;
-    file = PageFile(path, false);
+    file = PageFile(path, false, *options.file_system);
   }
   std::lock_guard<std::recursive_mutex> lock(g_registry_mu);
   auto key = file.Identity();

@@ -75,6 +75,8 @@ inline constexpr int32_t kRelationshipsContainer = 0x0F000003;
 struct OpenOptions {
   std::string password;
   bool writable = false;
+  // Where the file's bytes come from and go; tests give one that fails on cue.
+  FileSystem* file_system = &FileSystem::Default();
 };
 
 class Database {

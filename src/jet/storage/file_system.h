@@ -1,0 +1,58 @@
+// The file operations the engine makes, behind an interface: the database,
+// its journal and the copies it writes all go through a FileSystem, so that
+// tests can make the Nth write or sync fail, cut a write short, or stop the
+// process at an exact point without any switch in the engine itself.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+
+namespace jet {
+
+class File {
+ public:
+  virtual ~File() = default;
+  virtual uint64_t Size() = 0;
+  // Reads the bytes from `offset` on into each buffer in turn; returns how
+  // many were read, fewer only at the end of the file.
+  virtual size_t ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) = 0;
+  // Writes all of `buf` or throws.
+  virtual void WriteAt(uint64_t offset, std::span<const uint8_t> buf) = 0;
+  virtual void Sync() = 0;
+  virtual void Truncate(uint64_t size) = 0;
+  // An exclusive lock on one byte, among processes; false when another
+  // process holds it.
+  virtual bool TryLockByte(uint64_t byte) = 0;
+  virtual void UnlockByte(uint64_t byte) = 0;
+  // Device and inode, to recognise the same file opened twice.
+  virtual std::pair<dev_t, ino_t> Identity() = 0;
+};
+
+class FileSystem {
+ public:
+  enum class Mode {
+    kRead,       // an existing file, for reading
+    kReadWrite,  // an existing file, for reading and writing
+    kReplace,    // created or emptied, readable by its owner only
+  };
+  virtual ~FileSystem() = default;
+  // Throws jet::Error: missing file ("Could not find file"), a folder,
+  // errnum::kReadOnly for a file that cannot be written, other failures.
+  virtual std::unique_ptr<File> Open(const std::string& path, Mode mode) = 0;
+  virtual bool Exists(const std::string& path) = 0;
+  // Removes a file; a missing one is not an error.
+  virtual void Remove(const std::string& path) = 0;
+  // Syncs the folder holding `path`, so that a created or removed file is
+  // durable too.
+  virtual void SyncFolderOf(const std::string& path) = 0;
+
+  // The operating system's files.
+  static FileSystem& Default();
+};
+
+}  // namespace jet

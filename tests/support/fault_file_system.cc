@@ -1,0 +1,61 @@
+#include "support/fault_file_system.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "jet/storage/error.h"
+
+namespace testing_support {
+
+class FaultFileSystem::FaultFile : public jet::File {
+ public:
+  FaultFile(FaultFileSystem& fs, std::unique_ptr<jet::File> file, std::string path)
+      : fs_(fs), file_(std::move(file)), path_(std::move(path)) {}
+
+  uint64_t Size() override { return file_->Size(); }
+  size_t ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) override {
+    return file_->ReadAt(offset, bufs);
+  }
+  void WriteAt(uint64_t offset, std::span<const uint8_t> buf) override {
+    if (!fs_.Counts(path_)) return file_->WriteAt(offset, buf);
+    const int n = ++fs_.writes_;
+    if (fs_.fail_write_ && n >= fs_.fail_write_) {
+      if (fs_.cut_ && n == fs_.fail_write_) file_->WriteAt(offset, buf.first(buf.size() / 2));
+      Fail("Cannot write to");
+    }
+    file_->WriteAt(offset, buf);
+    if (fs_.stop_ && n == fs_.stop_after_) fs_.stop_();
+  }
+  void Sync() override {
+    if (fs_.Counts(path_)) {
+      const int n = ++fs_.syncs_;
+      if (fs_.fail_sync_ && n >= fs_.fail_sync_) Fail("Cannot sync");
+    }
+    file_->Sync();
+  }
+  void Truncate(uint64_t size) override { file_->Truncate(size); }
+  bool TryLockByte(uint64_t byte) override { return file_->TryLockByte(byte); }
+  void UnlockByte(uint64_t byte) override { file_->UnlockByte(byte); }
+  std::pair<dev_t, ino_t> Identity() override { return file_->Identity(); }
+
+ private:
+  [[noreturn]] void Fail(const char* what) {
+    throw jet::Error(jet::errnum::kGeneric,
+                     std::string(what) + " '" + path_ + "': " + std::strerror(ENOSPC) + ".");
+  }
+  FaultFileSystem& fs_;
+  std::unique_ptr<jet::File> file_;
+  std::string path_;
+};
+
+bool FaultFileSystem::Counts(const std::string& path) const {
+  return suffix_.empty() ||
+         (path.size() >= suffix_.size() &&
+          path.compare(path.size() - suffix_.size(), suffix_.size(), suffix_) == 0);
+}
+
+std::unique_ptr<jet::File> FaultFileSystem::Open(const std::string& path, Mode mode) {
+  return std::make_unique<FaultFile>(*this, base_.Open(path, mode), path);
+}
+
+}  // namespace testing_support

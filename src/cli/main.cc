@@ -166,6 +166,99 @@ int Create(const Args& a) {
   return 0;
 }
 
+// The --type NAME=TYPE options, in the order given.
+std::vector<std::pair<std::string, jet::NewColumn>> GivenTypes(const Args& a) {
+  std::vector<std::pair<std::string, jet::NewColumn>> given;
+  auto it = a.options.find("--type");
+  if (it == a.options.end()) return given;
+  for (const auto& design : it->second) {
+    size_t eq = design.rfind('=');
+    jet::NewColumn c;
+    if (eq == std::string::npos || eq == 0 || !cli::ParseTypeName(design.substr(eq + 1), c)) {
+      throw UsageError(
+          "--type wants NAME=TYPE, TYPE one of text(N) memo byte integer long "
+          "counter currency single double datetime yesno");
+    }
+    given.emplace_back(design.substr(0, eq), c);
+  }
+  return given;
+}
+
+bool UserTableExists(jet::Database& db, const std::string& table) {
+  for (const auto& e : db.Catalog()) {
+    if (e.type == 1 && e.parent_id == jet::kTablesContainer && jet::NamesEqual(e.name, table))
+      return true;
+  }
+  return false;
+}
+
+// What an import knows of the CSV file's columns: their names and designs,
+// which designs are settled (given by --type, or taken from an existing
+// table), and the table's column each one goes into.
+struct ImportPlan {
+  std::vector<std::string> header;
+  std::vector<cli::ImportColumn> columns;
+  std::vector<bool> fixed;
+  std::shared_ptr<const jet::TableDef> table;
+  std::vector<const jet::Column*> targets;
+};
+
+ImportPlan PlanFromHeader(std::vector<std::string> header,
+                          const std::vector<std::pair<std::string, jet::NewColumn>>& given) {
+  ImportPlan plan;
+  plan.header = std::move(header);
+  const size_t n = plan.header.size();
+  plan.columns.resize(n);
+  plan.fixed.assign(n, false);
+  plan.targets.assign(n, nullptr);
+  for (size_t i = 0; i < n; ++i) {
+    plan.columns[i].name = plan.header[i];
+    plan.columns[i].column.name = plan.header[i];
+    for (auto& [name, c] : given) {
+      if (jet::NamesEqual(name, plan.header[i])) {
+        plan.columns[i].column = c;
+        plan.columns[i].column.name = plan.header[i];
+        plan.fixed[i] = true;
+      }
+    }
+  }
+  for (auto& [name, c] : given) {
+    bool found = false;
+    for (const auto& h : plan.header) found = found || jet::NamesEqual(name, h);
+    if (!found) throw UsageError("--type names '" + name + "', which the CSV header does not have");
+  }
+  return plan;
+}
+
+// Rows go into an existing table as they are: every column of the header
+// must be one of the table's, and takes its design from it.
+void AdoptExistingTable(jet::Database& db, const std::string& table, ImportPlan& plan) {
+  plan.table = db.Table(table);
+  for (size_t i = 0; i < plan.header.size(); ++i) {
+    const jet::Column* target = plan.table->FindColumn(plan.header[i]);
+    if (!target) {
+      throw jet::Error(
+          jet::errnum::kNoSuchColumn,
+          "The field '" + plan.header[i] + "' does not exist in table '" + table + "'.");
+    }
+    plan.targets[i] = target;
+    plan.columns[i].column.name = target->name;
+    plan.columns[i].column.type = target->type;
+    plan.columns[i].column.text_chars =
+        static_cast<uint16_t>(db.layout().jet3 ? target->length : target->length / 2);
+    plan.fixed[i] = true;
+  }
+}
+
+// A record may be shorter than the header, never longer.
+void CheckShape(const std::vector<std::string>& fields, const ImportPlan& plan,
+                const cli::CsvReader& reader, const std::string& csv) {
+  if (fields.size() > plan.header.size()) {
+    throw jet::Error(jet::errnum::kGeneric, "Line " + std::to_string(reader.line()) + " of '" +
+                                                csv + "' has more fields than the header.");
+  }
+}
+
 // A progress bar on a terminal: the share of the file read so far.
 class Progress {
  public:
@@ -193,25 +286,93 @@ class Progress {
   std::chrono::steady_clock::time_point last_{};
 };
 
+// First pass for a new table: every record has the header's shape, given
+// types fit, and the other columns get their types from their values. Then
+// the table is made, and the reader starts again after the header.
+void CreateTableFromValues(jet::Database& db, const std::string& table, const std::string& key,
+                           std::FILE* in, cli::CsvReader& reader, ImportPlan& plan,
+                           Progress& progress, const std::string& csv) {
+  std::vector<cli::TypeGuess> guesses(plan.header.size());
+  std::vector<std::string> fields;
+  size_t rows = 0;
+  while (reader.Next(fields)) {
+    CheckShape(fields, plan, reader, csv);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (plan.fixed[i]) {
+        try {
+          cli::ParseField(plan.columns[i].column, fields[i]);
+        } catch (const jet::Error& e) {
+          throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what());
+        }
+      } else {
+        guesses[i].Add(fields[i]);
+      }
+    }
+    progress.Update(reader.offset(), ++rows);
+  }
+  std::vector<jet::NewColumn> defs;
+  for (size_t i = 0; i < plan.header.size(); ++i) {
+    if (!plan.fixed[i]) {
+      plan.columns[i].column = guesses[i].Result();
+      plan.columns[i].column.name = plan.header[i];
+    }
+    defs.push_back(plan.columns[i].column);
+  }
+  db.CreateTable(table, defs,
+                 key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
+  db.Commit();
+  plan.table = db.Table(table);
+  for (size_t i = 0; i < plan.header.size(); ++i) {
+    plan.targets[i] = plan.table->FindColumn(plan.header[i]);
+  }
+  std::rewind(in);
+  reader = cli::CsvReader(in);
+  reader.Next(plan.header);
+}
+
+// Second pass: the rows, committed in batches. A failure rolls back what the
+// current batch wrote and says how many rows were in before it. Returns the
+// rows imported.
+size_t ImportRows(jet::Database& db, cli::CsvReader& reader, const ImportPlan& plan,
+                  Progress& progress, uint64_t base, const std::string& csv) {
+  const size_t kBatch = 50000;
+  size_t done = 0, committed = 0;
+  std::vector<std::string> fields;
+  std::vector<std::pair<const jet::Column*, jet::Value>> values;
+  try {
+    while (reader.Next(fields)) {
+      CheckShape(fields, plan, reader, csv);
+      values.clear();
+      for (size_t i = 0; i < fields.size(); ++i) {
+        jet::Value v = cli::ParseField(plan.columns[i].column, fields[i]);
+        if (!v.is_null()) values.emplace_back(plan.targets[i], std::move(v));
+      }
+      db.InsertRow(*plan.table, values);
+      if (++done % kBatch == 0) {
+        db.Commit();
+        committed = done;
+      }
+      progress.Update(base + reader.offset(), done);
+    }
+    db.Commit();
+    committed = done;
+  } catch (const jet::Error& e) {
+    db.Rollback();
+    progress.Done();
+    throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what() + " (" +
+                                     std::to_string(committed) + " rows were imported before it)");
+  }
+  progress.Update(base + reader.offset(), done, true);
+  progress.Done();
+  return done;
+}
+
 int Import(const Args& a) {
   if (a.positional.size() != 3) throw UsageError("import needs DB, TABLE and FILE.csv");
   const std::string& path = a.positional[0];
   const std::string& table = a.positional[1];
   const std::string& csv = a.positional[2];
-  std::vector<std::pair<std::string, jet::NewColumn>> given;
-  auto it = a.options.find("--type");
-  if (it != a.options.end()) {
-    for (const auto& design : it->second) {
-      size_t eq = design.rfind('=');
-      jet::NewColumn c;
-      if (eq == std::string::npos || eq == 0 || !cli::ParseTypeName(design.substr(eq + 1), c)) {
-        throw UsageError(
-            "--type wants NAME=TYPE, TYPE one of text(N) memo byte integer long "
-            "counter currency single double datetime yesno");
-      }
-      given.emplace_back(design.substr(0, eq), c);
-    }
-  }
+  const std::vector<std::pair<std::string, jet::NewColumn>> given = GivenTypes(a);
   const std::string key = a.Option("--key");
   std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(csv.c_str(), "rb"), &std::fclose);
   if (!in)
@@ -224,126 +385,21 @@ int Import(const Args& a) {
   o.writable = true;
   auto db = jet::Database::Open(path, o);
   cli::CsvReader reader(in.get());
-  std::vector<std::string> header, fields;
+  std::vector<std::string> header;
   if (!reader.Next(header)) throw jet::Error(jet::errnum::kGeneric, "'" + csv + "' is empty.");
-  bool exists = false;
-  for (const auto& e : db->Catalog()) {
-    if (e.type == 1 && e.parent_id == jet::kTablesContainer && jet::NamesEqual(e.name, table))
-      exists = true;
-  }
-  std::vector<cli::ImportColumn> columns(header.size());
-  std::vector<cli::TypeGuess> guesses(header.size());
-  std::vector<bool> fixed(header.size(), false);
-  for (size_t i = 0; i < header.size(); ++i) {
-    columns[i].name = header[i];
-    columns[i].column.name = header[i];
-    for (auto& [name, c] : given) {
-      if (jet::NamesEqual(name, header[i])) {
-        columns[i].column = c;
-        columns[i].column.name = header[i];
-        fixed[i] = true;
-      }
-    }
-  }
-  for (auto& [name, c] : given) {
-    bool found = false;
-    for (const auto& h : header) found = found || jet::NamesEqual(name, h);
-    if (!found) throw UsageError("--type names '" + name + "', which the CSV header does not have");
-  }
-  std::shared_ptr<const jet::TableDef> t;
-  std::vector<const jet::Column*> targets(header.size(), nullptr);
+  const bool exists = UserTableExists(*db, table);
+  ImportPlan plan = PlanFromHeader(std::move(header), given);
   if (exists) {
     if (!given.empty() || !key.empty()) {
       throw UsageError("--type and --key describe a new table; '" + table + "' exists already");
     }
-    t = db->Table(table);
-    for (size_t i = 0; i < header.size(); ++i) {
-      targets[i] = t->FindColumn(header[i]);
-      if (!targets[i]) {
-        throw jet::Error(jet::errnum::kNoSuchColumn,
-                         "The field '" + header[i] + "' does not exist in table '" + table + "'.");
-      }
-      columns[i].column.name = targets[i]->name;
-      columns[i].column.type = targets[i]->type;
-      columns[i].column.text_chars =
-          static_cast<uint16_t>(db->layout().jet3 ? targets[i]->length : targets[i]->length / 2);
-      fixed[i] = true;
-    }
+    AdoptExistingTable(*db, table, plan);
   }
   Progress progress(static_cast<uint64_t>(st.st_size) * (exists ? 1 : 2));
-  // First pass: every record has the header's shape, given types fit, and
-  // the other columns get their types from their values.
-  auto shape = [&](const std::vector<std::string>& f) {
-    if (f.size() > header.size()) {
-      throw jet::Error(jet::errnum::kGeneric, "Line " + std::to_string(reader.line()) + " of '" +
-                                                  csv + "' has more fields than the header.");
-    }
-  };
-  if (!exists) {
-    size_t rows = 0;
-    while (reader.Next(fields)) {
-      shape(fields);
-      for (size_t i = 0; i < fields.size(); ++i) {
-        if (fixed[i]) {
-          try {
-            cli::ParseField(columns[i].column, fields[i]);
-          } catch (const jet::Error& e) {
-            throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what());
-          }
-        } else {
-          guesses[i].Add(fields[i]);
-        }
-      }
-      progress.Update(reader.offset(), ++rows);
-    }
-    std::vector<jet::NewColumn> defs;
-    for (size_t i = 0; i < header.size(); ++i) {
-      if (!fixed[i]) {
-        columns[i].column = guesses[i].Result();
-        columns[i].column.name = header[i];
-      }
-      defs.push_back(columns[i].column);
-    }
-    db->CreateTable(table, defs,
-                    key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
-    db->Commit();
-    t = db->Table(table);
-    for (size_t i = 0; i < header.size(); ++i) targets[i] = t->FindColumn(header[i]);
-    std::rewind(in.get());
-    reader = cli::CsvReader(in.get());
-    reader.Next(header);
-  }
-  // Second pass: the rows, committed in batches.
-  const size_t kBatch = 50000;
+  if (!exists) CreateTableFromValues(*db, table, key, in.get(), reader, plan, progress, csv);
   const uint64_t base = exists ? 0 : static_cast<uint64_t>(st.st_size);
-  size_t done = 0, committed = 0;
-  std::vector<std::pair<const jet::Column*, jet::Value>> values;
-  try {
-    while (reader.Next(fields)) {
-      shape(fields);
-      values.clear();
-      for (size_t i = 0; i < fields.size(); ++i) {
-        jet::Value v = cli::ParseField(columns[i].column, fields[i]);
-        if (!v.is_null()) values.emplace_back(targets[i], std::move(v));
-      }
-      db->InsertRow(*t, values);
-      if (++done % kBatch == 0) {
-        db->Commit();
-        committed = done;
-      }
-      progress.Update(base + reader.offset(), done);
-    }
-    db->Commit();
-    committed = done;
-  } catch (const jet::Error& e) {
-    db->Rollback();
-    progress.Done();
-    throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what() + " (" +
-                                     std::to_string(committed) + " rows were imported before it)");
-  }
-  progress.Update(base + reader.offset(), done, true);
-  progress.Done();
-  std::printf("%zu rows imported into '%s'.\n", done, t ? table.c_str() : "");
+  const size_t done = ImportRows(*db, reader, plan, progress, base, csv);
+  std::printf("%zu rows imported into '%s'.\n", done, plan.table ? table.c_str() : "");
   return 0;
 }
 

@@ -4,13 +4,16 @@
 
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <memory>
 
 #include "app/qt/controls.h"
 #include "app/qt/page.h"
-#include "pages/field_lists.h"
-#include "pages/form2.h"
-#include "pages/form3.h"
-#include "pages/form4.h"
+#include "db/ado.h"
+#include "jet/record/value.h"
+#include "wizard/field_lists.h"
+#include "wizard/form2.h"
+#include "wizard/form3.h"
+#include "wizard/form4.h"
 #include "wizard_util.h"
 
 namespace uitest {
@@ -23,13 +26,15 @@ void Fill(ui::ListView& list, const Names& names) {
   for (const auto& name : names) list.Add(name);
 }
 
+Names AllFieldsOf(const wizard::Form3& form3) { return Items(*form3.ListView1()); }
+
 TEST(RemoveListedItemsTest, DropsEveryEntryNamedInTheOtherListComparingCase) {
   ui::ListView thin(nullptr);
   ui::ListView drop(nullptr);
   Fill(thin, {"ID", "Name", "City", "name", "Zip"});
   Fill(drop, {"Zip", "Name", "Name", "ID"});
   int yields = 0;
-  pages::RemoveListedItems(thin, drop, [&] { ++yields; });
+  wizard::RemoveListedItems(thin, drop, [&] { ++yields; });
   EXPECT_EQ(Items(thin), (Names{"City", "name"}));
   EXPECT_EQ(Items(drop), (Names{"Zip", "Name", "Name", "ID"})) << "left alone";
   EXPECT_GE(yields, 5 * 4) << "the window is served once per comparison";
@@ -39,24 +44,88 @@ TEST(RemoveListedItemsTest, NothingToDropOrNothingToThin) {
   ui::ListView thin(nullptr);
   ui::ListView drop(nullptr);
   Fill(thin, {"A", "B"});
-  pages::RemoveListedItems(thin, drop, [] {});
+  wizard::RemoveListedItems(thin, drop, [] {});
   EXPECT_EQ(Items(thin), (Names{"A", "B"}));
   thin.Clear();
   Fill(drop, {"A"});
-  pages::RemoveListedItems(thin, drop, [] {});
+  wizard::RemoveListedItems(thin, drop, [] {});
   EXPECT_EQ(thin.Count(), 0);
 }
 
 TEST(DistinctValuesTest, KeepsEachValueOnceAtItsLastPlace) {
-  EXPECT_EQ(pages::DistinctValues({3, 1, 3, 2}, [] {}), (std::vector<int>{1, 3, 2}));
-  EXPECT_EQ(pages::DistinctValues({1, 1, 2, 2, 2}, [] {}), (std::vector<int>{1, 2}));
-  EXPECT_TRUE(pages::DistinctValues({}, [] {}).empty());
+  EXPECT_EQ(wizard::DistinctValues({3, 1, 3, 2}, [] {}), (std::vector<int>{1, 3, 2}));
+  EXPECT_EQ(wizard::DistinctValues({1, 1, 2, 2, 2}, [] {}), (std::vector<int>{1, 2}));
+  EXPECT_TRUE(wizard::DistinctValues({}, [] {}).empty());
+}
+
+// A one-row table with one column, "Old".
+class OneCell : public db::RowSource {
+ public:
+  int RowCount() const override { return 1; }
+  int ColumnCount() const override { return 1; }
+  std::string ColumnName(int) const override { return "Old"; }
+  jet::ColumnType ColumnType(int) const override { return jet::ColumnType::kText; }
+  jet::Value Cell(int, int) override { return jet::Value::Text("old"); }
+};
+
+// What the table page's "Next >" uses of this page, each operation on its own.
+class FieldPageOperationsTest : public WizardTest {};
+
+TEST_F(FieldPageOperationsTest, AllFieldsIsEmptiedFilledAndThinnedOut) {
+  wizard::Form3& form3 = wizard().form3();
+  Fill(*form3.ListView2(), {"Name"});
+  form3.AddToAllFields("stale");
+  form3.ClearAllFields();
+  EXPECT_EQ(form3.AllFieldsCount(), 0);
+  form3.SelectFirstOfAllFields();
+  EXPECT_EQ(form3.ListView1()->SelectedIndex(), 0) << "nothing to select";
+  for (const char* name : {"ID", "Name", "City", "name"}) form3.AddToAllFields(name);
+  form3.SelectFirstOfAllFields();
+  EXPECT_EQ(form3.ListView1()->SelectedIndex(), 1);
+  form3.LeaveOutFieldsToMerge();
+  EXPECT_EQ(AllFieldsOf(form3), (Names{"ID", "City", "name"})) << "names compare with case";
+  EXPECT_EQ(Items(*form3.ListView2()), (Names{"Name"})) << "left alone";
+  EXPECT_EQ(form3.AllFieldsCount(), 3);
+  EXPECT_EQ(form3.FieldsToMergeCount(), 1);
+  EXPECT_EQ(form3.ListView1()->SelectedIndex(), 1);
+  EXPECT_TRUE(messages_.shown().empty());
+}
+
+TEST_F(FieldPageOperationsTest, ThePreviewIsBoundDetachedAndFocused) {
+  wizard::Form3& form3 = wizard().form3();
+  auto rows = std::make_shared<OneCell>();
+  form3.SetPreview(rows);
+  EXPECT_EQ(form3.DataGrid1()->DataSource(), rows);
+  EXPECT_EQ(form3.DataGrid1()->model()->columnCount(), 1);
+  wizard().ShowPage(form3);
+  form3.FocusPreview();
+  EXPECT_EQ(form3.focusWidget(), form3.DataGrid1());
+  form3.SetPreview(nullptr);
+  EXPECT_EQ(form3.DataGrid1()->DataSource(), nullptr);
+  EXPECT_EQ(form3.DataGrid1()->model()->columnCount(), 0);
+}
+
+TEST_F(FieldPageOperationsTest, TheTablePagesNextReplacesWhatThePageHeld) {
+  Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
+  ASSERT_TRUE(wizard().Start());
+  wizard::Form3& form3 = wizard().form3();
+  form3.AddToAllFields("Stale");
+  form3.SetPreview(std::make_shared<OneCell>());
+  SelectNamed(wizard().form2().ListView1(), "People");
+  wizard().form2().PushButton3()->click();
+  EXPECT_TRUE(messages_.shown().empty());
+  EXPECT_EQ(AllFieldsOf(form3),
+            (Names{"ID", "First", "Middle", "Last", "City", "Age", "Born", "Notes"}));
+  ASSERT_EQ(form3.DataGrid1()->model()->columnCount(), 8);
+  EXPECT_EQ(form3.DataGrid1()->model()->headerData(0, Qt::Horizontal).toString(),
+            QStringLiteral("ID"));
+  EXPECT_EQ(form3.focusWidget(), form3.DataGrid1());
 }
 
 class FieldPageTest : public WizardTest {
  protected:
   // The field page for the People table, as the table page leaves it.
-  pages::Form3& Open() {
+  wizard::Form3& Open() {
     Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
     EXPECT_TRUE(wizard().Start());
     SelectNamed(wizard().form2().ListView1(), "People");
@@ -72,7 +141,7 @@ class FieldPageTest : public WizardTest {
 };
 
 TEST_F(FieldPageTest, LoadSetsUpBothLists) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   EXPECT_EQ(form3.Caption(), "Tessaly Draviel");
   EXPECT_EQ(form3.ListView1()->ColumnHeaderText(), "All Fields");
   EXPECT_EQ(form3.ListView2()->ColumnHeaderText(), "Fields To Merge");
@@ -82,7 +151,7 @@ TEST_F(FieldPageTest, LoadSetsUpBothLists) {
 }
 
 TEST_F(FieldPageTest, NextWithNothingChosenRefusesAndStays) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   form3.PushButton3()->click();
   EXPECT_EQ(LastMessage(), "Please add fields to merge first.");
   EXPECT_EQ(messages_.shown().back().title, "Tessaly");
@@ -92,7 +161,7 @@ TEST_F(FieldPageTest, NextWithNothingChosenRefusesAndStays) {
 }
 
 TEST_F(FieldPageTest, OneEntryMovesToTheEndOfTheOtherList) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   SelectNamed(form3.ListView1(), "Middle");
   form3.PushButton5()->click();  // ">"
   EXPECT_EQ(AllFields(), (Names{"ID", "First", "Last", "City", "Age", "Born", "Notes"}));
@@ -108,7 +177,7 @@ TEST_F(FieldPageTest, OneEntryMovesToTheEndOfTheOtherList) {
 }
 
 TEST_F(FieldPageTest, MovingOneWithoutASelectionAsksForOne) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   form3.ListView1()->clearSelection();
   form3.PushButton5()->click();
   EXPECT_EQ(LastMessage(), "Please select a field first.");
@@ -122,7 +191,7 @@ TEST_F(FieldPageTest, MovingOneWithoutASelectionAsksForOne) {
 }
 
 TEST_F(FieldPageTest, MovingAllKeepsTheOrderBehindWhatIsThere) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   SelectNamed(form3.ListView1(), "Last");
   form3.PushButton5()->click();
   form3.PushButton6()->click();  // ">>"
@@ -150,7 +219,7 @@ TEST_F(FieldPageTest, MovingAllKeepsTheOrderBehindWhatIsThere) {
 }
 
 TEST_F(FieldPageTest, DoubleClickMovesTheEntryUnderThePointer) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   ui::ListView* all = form3.ListView1();
   all->doItemsLayout();
   QTreeWidgetItem* first = all->topLevelItem(1);  // "First"
@@ -178,7 +247,7 @@ TEST_F(FieldPageTest, DoubleClickMovesTheEntryUnderThePointer) {
 }
 
 TEST_F(FieldPageTest, DoubleClickWithoutASelectionDoesNothing) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   form3.ListView1()->clearSelection();
   form3.ListView1_DblClick();
   form3.ListView2_DblClick();  // empty list
@@ -188,7 +257,7 @@ TEST_F(FieldPageTest, DoubleClickWithoutASelectionDoesNothing) {
 }
 
 TEST_F(FieldPageTest, NextHandsOnTheChosenNamesInOrder) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   SelectNamed(form3.ListView1(), "City");
   form3.PushButton5()->click();
   SelectNamed(form3.ListView1(), "ID");
@@ -211,7 +280,7 @@ TEST_F(FieldPageTest, NextHandsOnTheChosenNamesInOrder) {
 
 TEST_F(FieldPageTest, PointerIsTheHandOverButtonsAndTheArrowOverListsGridAndFrames) {
   InstallHandCursor();
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   ASSERT_TRUE(form3.HasCustomPointer());
   MoveMouseOver(form3.PushButton6());  // inside a frame
   EXPECT_EQ(form3.MousePointer(), ui::kPointerCustom);
@@ -227,7 +296,7 @@ TEST_F(FieldPageTest, PointerIsTheHandOverButtonsAndTheArrowOverListsGridAndFram
 }
 
 TEST_F(FieldPageTest, BackShowsTheTablePageAndKeepsEverything) {
-  pages::Form3& form3 = Open();
+  wizard::Form3& form3 = Open();
   SelectNamed(form3.ListView1(), "Age");
   form3.PushButton5()->click();
   form3.PushButton2()->click();

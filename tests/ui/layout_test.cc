@@ -18,10 +18,10 @@
 #include <QTreeWidget>
 
 #include "app/qt/controls.h"
-#include "pages/form1.h"
-#include "pages/form2.h"
-#include "pages/form3.h"
-#include "pages/form4.h"
+#include "wizard/form1.h"
+#include "wizard/form2.h"
+#include "wizard/form3.h"
+#include "wizard/form4.h"
 #include "wizard_util.h"
 
 namespace uitest {
@@ -114,7 +114,7 @@ class LayoutTest : public WizardTest {};
 
 TEST_F(LayoutTest, DatabasePageIsPlacedInTwips) {
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   EXPECT_EQ(form1.size(), QSize(536, 172));  // 8040 x 2580 twips
   EXPECT_EQ(Control(form1, "Frame1")->geometry(), QRect(8, 8, 520, 89));
   EXPECT_EQ(Control(form1, "Label5")->pos(), QPoint(16, 23));
@@ -151,7 +151,7 @@ TEST_F(LayoutTest, DatabasePageIsPlacedInTwips) {
 TEST_F(LayoutTest, OtherPagesArePlacedInTwips) {
   Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
   ASSERT_TRUE(wizard().Start());
-  pages::Form2& form2 = wizard().form2();
+  wizard::Form2& form2 = wizard().form2();
   EXPECT_EQ(form2.size(), QSize(536, 209));
   EXPECT_EQ(Control(form2, "ListView1")->geometry(), QRect(8, 8, 520, 127));
   EXPECT_EQ(Control(form2, "PushButton2")->geometry(), QRect(8, 140, 256, 27));
@@ -159,11 +159,11 @@ TEST_F(LayoutTest, OtherPagesArePlacedInTwips) {
   EXPECT_EQ(Control(form2, "ProgressBar1")->geometry(), QRect(8, 174, 520, 27));
   ExpectArialBold(Control(form2, "ListView1"), 9);
   ExpectArialBold(Control(form2, "PushButton3"), 11.25);
-  EXPECT_EQ(form2.ListView1()->toolTip().toStdString(), pages::kListTip);
+  EXPECT_EQ(form2.ListView1()->toolTip().toStdString(), wizard::kListTip);
 
   SelectNamed(form2.ListView1(), "People");
   form2.PushButton3()->click();
-  pages::Form3& form3 = wizard().form3();
+  wizard::Form3& form3 = wizard().form3();
   EXPECT_EQ(form3.size(), QSize(536, 415));
   EXPECT_EQ(Control(form3, "Frame1")->geometry(), QRect(8, 6, 520, 203));
   EXPECT_EQ(Control(form3, "DataGrid1")->geometry(), QRect(16, 20, 488, 169));
@@ -178,7 +178,7 @@ TEST_F(LayoutTest, OtherPagesArePlacedInTwips) {
 
   form3.PushButton6()->click();
   form3.PushButton3()->click();
-  pages::Form4& form4 = wizard().form4();
+  wizard::Form4& form4 = wizard().form4();
   EXPECT_EQ(form4.size(), QSize(536, 399));
   EXPECT_EQ(Control(form4, "Frame1")->geometry(), QRect(8, 8, 520, 55));
   EXPECT_EQ(Control(form4, "Text1")->geometry(), QRect(16, 20, 440, 22));
@@ -197,20 +197,20 @@ TEST_F(LayoutTest, OtherPagesArePlacedInTwips) {
 
 TEST_F(LayoutTest, ScreenshotsOfEachPageInItsTypicalState) {
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   form1.Text1()->setText(QString::fromStdString(CopyDatabase("generated/people_V2000_200.mdb")));
   form1.Text2()->setText("secret");
   ExpectTidy(form1);
   SaveScreenshot(form1, "form1-database.png");
 
   form1.PushButton3()->click();
-  pages::Form2& form2 = wizard().form2();
+  wizard::Form2& form2 = wizard().form2();
   ExpectTidy(form2);
   SaveScreenshot(form2, "form2-table.png");
 
   SelectNamed(form2.ListView1(), "People");
   form2.PushButton3()->click();
-  pages::Form3& form3 = wizard().form3();
+  wizard::Form3& form3 = wizard().form3();
   for (const char* name : {"First", "Middle", "Last"}) {
     SelectNamed(form3.ListView1(), name);
     form3.PushButton5()->click();
@@ -219,7 +219,7 @@ TEST_F(LayoutTest, ScreenshotsOfEachPageInItsTypicalState) {
   SaveScreenshot(form3, "form3-fields.png");
 
   form3.PushButton3()->click();
-  pages::Form4& form4 = wizard().form4();
+  wizard::Form4& form4 = wizard().form4();
   ExpectTidy(form4);
   SaveScreenshot(form4, "form4-merge-before.png");
   form4.PushButton4()->click();

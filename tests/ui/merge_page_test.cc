@@ -8,10 +8,10 @@
 #include "db/access.h"
 #include "db/ado.h"
 #include "jet/record/value.h"
-#include "pages/form1.h"
-#include "pages/form2.h"
-#include "pages/form3.h"
-#include "pages/form4.h"
+#include "wizard/form1.h"
+#include "wizard/form2.h"
+#include "wizard/form3.h"
+#include "wizard/form4.h"
 #include "wizard_util.h"
 
 namespace uitest {
@@ -22,7 +22,7 @@ using ::testing::HasSubstr;
 class MergePageTest : public WizardTest {
  protected:
   // Start-up with the remembered fixture copy, then the table page's Next.
-  pages::Form3& OpenFieldPage() {
+  wizard::Form3& OpenFieldPage() {
     database_ = CopyDatabase("generated/people_V2000_200.mdb");
     Remember(database_, "");
     EXPECT_TRUE(wizard().Start());
@@ -31,14 +31,14 @@ class MergePageTest : public WizardTest {
     wizard().form2().PushButton3()->click();
     return wizard().form3();
   }
-  void Choose(pages::Form3& form3, const std::vector<std::string>& names) {
+  void Choose(wizard::Form3& form3, const std::vector<std::string>& names) {
     for (const auto& name : names) {
       SelectNamed(form3.ListView1(), name);
       form3.PushButton5()->click();
     }
   }
-  pages::Form4& OpenMergePage() {
-    pages::Form3& form3 = OpenFieldPage();
+  wizard::Form4& OpenMergePage() {
+    wizard::Form3& form3 = OpenFieldPage();
     Choose(form3, {"First", "Middle", "Last"});
     form3.PushButton3()->click();
     return wizard().form4();
@@ -75,7 +75,7 @@ class MergePageTest : public WizardTest {
 };
 
 TEST_F(MergePageTest, LoadNamesTheNewFieldAndLeavesSpacesOff) {
-  pages::Form4& form4 = OpenMergePage();
+  wizard::Form4& form4 = OpenMergePage();
   EXPECT_EQ(form4.Caption(), "Tessaly Draviel");
   EXPECT_EQ(form4.Text1()->text(), QStringLiteral("Result_Column"));
   EXPECT_FALSE(form4.Check3()->isChecked());
@@ -87,7 +87,7 @@ TEST_F(MergePageTest, LoadNamesTheNewFieldAndLeavesSpacesOff) {
 }
 
 TEST_F(MergePageTest, QuestionMarksExplainTheInputs) {
-  pages::Form4& form4 = OpenMergePage();
+  wizard::Form4& form4 = OpenMergePage();
   form4.PushButton1()->click();
   form4.PushButton3()->click();
   ASSERT_EQ(messages_.shown().size(), 2u);
@@ -103,7 +103,7 @@ TEST_F(MergePageTest, QuestionMarksExplainTheInputs) {
 }
 
 TEST_F(MergePageTest, BackBeforeAMergeKeepsWhatWasTyped) {
-  pages::Form4& form4 = OpenMergePage();
+  wizard::Form4& form4 = OpenMergePage();
   form4.Text1()->setText("Full Name");
   form4.Check3()->setChecked(true);
   form4.PushButton2()->click();
@@ -118,14 +118,14 @@ TEST_F(MergePageTest, BackBeforeAMergeKeepsWhatWasTyped) {
 
 TEST_F(MergePageTest, TheTypicalRunFromStartUpToExit) {
   // Start-up with the remembered database goes straight to the table page.
-  pages::Form3& form3 = OpenFieldPage();
+  wizard::Form3& form3 = OpenFieldPage();
   EXPECT_FALSE(wizard().form1().isVisible());
   Choose(form3, {"First", "Middle", "Last"});
   EXPECT_EQ(Items(*form3.ListView2()), (std::vector<std::string>{"First", "Middle", "Last"}));
   form3.PushButton3()->click();
   EXPECT_EQ(wizard().globals().merge_field_list, "`First`, `Middle`, `Last`");
 
-  pages::Form4& form4 = wizard().form4();
+  wizard::Form4& form4 = wizard().form4();
   ASSERT_TRUE(form4.isVisible());
   EXPECT_EQ(form4.Text1()->text(), QStringLiteral("Result_Column"));
   form4.PushButton4()->click();  // "Start Merging"
@@ -178,7 +178,7 @@ TEST_F(MergePageTest, TheTypicalRunFromStartUpToExit) {
 }
 
 TEST_F(MergePageTest, SpacesOptionPutsABlankBetweenTheValues) {
-  pages::Form4& form4 = OpenMergePage();
+  wizard::Form4& form4 = OpenMergePage();
   form4.Check3()->setChecked(true);
   form4.PushButton4()->click();
   ASSERT_EQ(MessageTexts(), (std::vector<std::string>{"Done."}));
@@ -190,7 +190,7 @@ TEST_F(MergePageTest, SpacesOptionPutsABlankBetweenTheValues) {
 }
 
 TEST_F(MergePageTest, ClosingTheMergePageAfterTheRunKeepsTheResult) {
-  pages::Form4& form4 = OpenMergePage();
+  wizard::Form4& form4 = OpenMergePage();
   form4.PushButton4()->click();
   form4.close();
   EXPECT_EQ(ended_, 1);
@@ -199,7 +199,7 @@ TEST_F(MergePageTest, ClosingTheMergePageAfterTheRunKeepsTheResult) {
 }
 
 TEST_F(MergePageTest, ClosingTheWindowWhileTheRunWorksEndsItAndKeepsWhatWasWritten) {
-  pages::Form4& form4 = OpenMergePage();
+  wizard::Form4& form4 = OpenMergePage();
   // The close arrives while the run lets pending events run after its first UPDATE.
   QMetaObject::invokeMethod(&form4, &QWidget::close, Qt::QueuedConnection);
   form4.PushButton4()->click();

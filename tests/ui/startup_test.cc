@@ -9,8 +9,8 @@
 #include "app/error_report.h"
 #include "app/qt/page.h"
 #include "db/access.h"
-#include "pages/form1.h"
-#include "pages/form2.h"
+#include "wizard/form1.h"
+#include "wizard/form2.h"
 #include "wizard_util.h"
 
 namespace uitest {
@@ -26,7 +26,7 @@ class StartUpTest : public WizardTest {};
 
 TEST_F(StartUpTest, FirstRunShowsTheDatabasePageWithEmptyBoxes) {
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   EXPECT_TRUE(form1.isVisible());
   EXPECT_EQ(form1.Text1()->text(), QString());
   EXPECT_EQ(form1.Text2()->text(), QString());
@@ -46,7 +46,7 @@ TEST_F(StartUpTest, RememberedDatabaseOpensStraightOnTheTablePage) {
   Remember(path, "");
   ASSERT_TRUE(wizard().Start());
   ASSERT_NE(wizard().loaded_form2(), nullptr);
-  pages::Form2& form2 = *wizard().loaded_form2();
+  wizard::Form2& form2 = *wizard().loaded_form2();
   EXPECT_TRUE(form2.isVisible());
   EXPECT_FALSE(wizard().form1().isVisible()) << "only the table page is in front";
   EXPECT_EQ(wizard().form1().Text1()->text().toStdString(), path);
@@ -120,7 +120,7 @@ TEST_F(StartUpTest, MissingDatabaseLayerAnsweredNoOpensNothing) {
 
 TEST_F(StartUpTest, TextsArePersistedOnEveryChangeAndComeBackNextRun) {
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   form1.Text1()->insert("/d");
   EXPECT_EQ(Stored("Database"), "/d");
   form1.Text1()->insert("b.mdb");
@@ -139,7 +139,7 @@ TEST_F(StartUpTest, TextsArePersistedOnEveryChangeAndComeBackNextRun) {
 
 TEST_F(StartUpTest, FocusSelectsTheWholeText) {
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   form1.Text1()->setText("/data/shop.mdb");
   form1.Text1()->deselect();
   form1.Text1_GotFocus();
@@ -158,14 +158,30 @@ TEST_F(StartUpTest, ClosingAnyPageEndsTheProgram) {
 
 class DatabasePageTest : public WizardTest {
  protected:
-  pages::Form1& Start() {
+  wizard::Form1& Start() {
     EXPECT_TRUE(wizard().Start());
     return wizard().form1();
   }
 };
 
+TEST_F(DatabasePageTest, TheConnectionStringIsBuiltFromTheBoxesAsTheyAreNow) {
+  wizard::Form1& form1 = wizard().form1();
+  form1.Text1()->setText(QStringLiteral("/data/Shop.ACCDB"));
+  EXPECT_EQ(form1.DatabasePath(), "/data/Shop.ACCDB");
+  EXPECT_EQ(form1.DatabasePassword(), "");
+  EXPECT_EQ(wizard().ConnectionString(),
+            "Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/data/Shop.ACCDB;JET OLEDB:Database "
+            "Password=");
+  form1.Text1()->setText(QStringLiteral("/data/Shop.mdb"));
+  form1.Text2()->setText(QStringLiteral("s;e=c"));
+  EXPECT_EQ(form1.DatabasePassword(), "s;e=c");
+  EXPECT_EQ(wizard().ConnectionString(),
+            "PROVIDER=Microsoft.Jet.OLEDB.4.0;Data Source=/data/Shop.mdb;JET OLEDB:Database "
+            "Password=s;e=c");
+}
+
 TEST_F(DatabasePageTest, NextWithoutAFileDoesNothing) {
-  pages::Form1& form1 = Start();
+  wizard::Form1& form1 = Start();
   form1.PushButton3()->click();
   form1.Text1()->setText(QString::fromStdString((scratch_.path() / "none.mdb").string()));
   form1.PushButton3()->click();
@@ -175,7 +191,7 @@ TEST_F(DatabasePageTest, NextWithoutAFileDoesNothing) {
 }
 
 TEST_F(DatabasePageTest, NextOpensTheDatabaseAndHandsOverToTheTablePage) {
-  pages::Form1& form1 = Start();
+  wizard::Form1& form1 = Start();
   form1.Text1()->setText(QString::fromStdString(CopyDatabase("generated/people_V2000_200.mdb")));
   form1.PushButton3()->click();
   EXPECT_TRUE(messages_.shown().empty());
@@ -186,7 +202,7 @@ TEST_F(DatabasePageTest, NextOpensTheDatabaseAndHandsOverToTheTablePage) {
 }
 
 TEST_F(DatabasePageTest, BrowsePutsTheChosenFileInTheBoxAndACancelKeepsIt) {
-  pages::Form1& form1 = Start();
+  wizard::Form1& form1 = Start();
   files_.Answer("/srv/data/Shop.accdb");
   form1.PushButton5()->click();
   ASSERT_EQ(files_.requests.size(), 1u);
@@ -205,7 +221,7 @@ TEST_F(DatabasePageTest, BrowsePutsTheChosenFileInTheBoxAndACancelKeepsIt) {
 }
 
 TEST_F(DatabasePageTest, SampleButtonFillsTheSamplePathAndOffersTheFolder) {
-  pages::Form1& form1 = Start();
+  wizard::Form1& form1 = Start();
   messages_.Answer(app::msgbox::kNo);
   form1.PushButton1()->click();
   const std::string sample = ProgramFolder() + "/Samples/Sample.mdb";
@@ -228,7 +244,7 @@ TEST_F(DatabasePageTest, SampleButtonFillsTheSamplePathAndOffersTheFolder) {
 }
 
 TEST_F(DatabasePageTest, HelpNamesTheContactPage) {
-  pages::Form1& form1 = Start();
+  wizard::Form1& form1 = Start();
   form1.PushButton2()->click();
   ASSERT_EQ(messages_.shown().size(), 1u);
   EXPECT_EQ(messages_.shown()[0].text,
@@ -238,7 +254,7 @@ TEST_F(DatabasePageTest, HelpNamesTheContactPage) {
 }
 
 TEST_F(DatabasePageTest, BackFromTheTablePageShowsThePageAsItWasLeft) {
-  pages::Form1& form1 = Start();
+  wizard::Form1& form1 = Start();
   const std::string path = CopyDatabase("generated/people_V2000_200.mdb");
   form1.Text1()->setText(QString::fromStdString(path));
   form1.Text2()->setText("unused");
@@ -255,7 +271,7 @@ class PointerTest : public WizardTest {};
 TEST_F(PointerTest, ButtonsShowTheHandAndTheRestTheArrowUnlessBusy) {
   InstallHandCursor();
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   EXPECT_TRUE(form1.HasCustomPointer());
   MoveMouseOver(form1.PushButton3());
   EXPECT_EQ(form1.MousePointer(), ui::kPointerCustom);
@@ -280,7 +296,7 @@ TEST_F(PointerTest, ButtonsShowTheHandAndTheRestTheArrowUnlessBusy) {
 
 TEST_F(PointerTest, WithoutTheCursorFileButtonsShowTheArrowAndNothingIsSaid) {
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   EXPECT_FALSE(form1.HasCustomPointer());
   MoveMouseOver(form1.PushButton3());
   EXPECT_EQ(form1.MousePointer(), ui::kPointerCustom);
@@ -306,7 +322,7 @@ class ColourTest : public WizardTest {};
 TEST_F(ColourTest, WithoutASkinTheDatabasePageStaysWhiteAndTheOthersTakeTheFaceColour) {
   Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   EXPECT_EQ(form1.palette().color(QPalette::Window), QColor(Qt::white));
   EXPECT_EQ(form1.Frame1()->palette().color(QPalette::Window), QColor(Qt::white));
   EXPECT_TRUE(form1.styleSheet().isEmpty());
@@ -318,7 +334,7 @@ TEST_F(ColourTest, ASkinFileColoursTheDatabasePageAndIsAppliedAsAStyleSheet) {
   const std::string sheet = "QPushButton { color: rgb(120, 0, 0); }";
   testing_support::WriteFile(ProgramFolder() + "/x/o.cjs", sheet);
   ASSERT_TRUE(wizard().Start());
-  pages::Form1& form1 = wizard().form1();
+  wizard::Form1& form1 = wizard().form1();
   EXPECT_EQ(form1.palette().color(QPalette::Window), ui::FaceColour());
   EXPECT_EQ(form1.Frame1()->palette().color(QPalette::Window), ui::FaceColour());
   EXPECT_EQ(form1.Label5()->palette().color(QPalette::Window), ui::FaceColour());

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/qt/page.h"
-#include "pages/form1.h"
-#include "pages/form2.h"
-#include "pages/form3.h"
+#include "db/access.h"
+#include "wizard/form1.h"
+#include "wizard/form2.h"
+#include "wizard/form3.h"
 #include "wizard_util.h"
 
 namespace uitest {
@@ -19,20 +20,20 @@ const std::vector<std::string> kPeopleColumns = {"ID",   "First", "Middle", "Las
 
 class TablePageTest : public WizardTest {
  protected:
-  pages::Form2& StartOnTablePage() {
+  wizard::Form2& StartOnTablePage() {
     Remember(CopyDatabase("generated/people_V2000_200.mdb"), "");
     EXPECT_TRUE(wizard().Start());
     SelectNamed(wizard().form2().ListView1(), "People");
     return wizard().form2();
   }
-  void MoveToMerge(pages::Form3& form3, const std::string& name) {
+  void MoveToMerge(wizard::Form3& form3, const std::string& name) {
     SelectNamed(form3.ListView1(), name);
     form3.PushButton5()->click();
   }
 };
 
 TEST_F(TablePageTest, LoadAddsOneColumnHeader) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   EXPECT_EQ(form2.Caption(), "Tessaly Draviel");
   EXPECT_EQ(form2.ListView1()->ColumnHeaderCount(), 1);
   EXPECT_EQ(form2.ListView1()->ColumnHeaderText(), "Select Table");
@@ -42,10 +43,10 @@ TEST_F(TablePageTest, LoadAddsOneColumnHeader) {
 }
 
 TEST_F(TablePageTest, NextFillsAllFieldsInColumnOrderAndShowsTheRows) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.PushButton3()->click();
   EXPECT_TRUE(messages_.shown().empty());
-  pages::Form3& form3 = wizard().form3();
+  wizard::Form3& form3 = wizard().form3();
   EXPECT_TRUE(form3.isVisible());
   EXPECT_FALSE(form2.isVisible());
   EXPECT_EQ(wizard().globals().table_name, "People");
@@ -69,7 +70,7 @@ TEST_F(TablePageTest, NextFillsAllFieldsInColumnOrderAndShowsTheRows) {
 }
 
 TEST_F(TablePageTest, WithoutASelectedTableNextOnlyAsksForOne) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.ListView1()->clearSelection();
   form2.PushButton3()->click();
   ASSERT_EQ(messages_.shown().size(), 1u);
@@ -83,7 +84,7 @@ TEST_F(TablePageTest, WithoutASelectedTableNextOnlyAsksForOne) {
 }
 
 TEST_F(TablePageTest, TableNamesWithBlanksAreUsedAsTheyAre) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   SelectNamed(form2.ListView1(), "Order Details");
   form2.PushButton3()->click();
   EXPECT_TRUE(messages_.shown().empty());
@@ -93,9 +94,9 @@ TEST_F(TablePageTest, TableNamesWithBlanksAreUsedAsTheyAre) {
 }
 
 TEST_F(TablePageTest, ChosenFieldsStayChosenAndAreLeftOutWhenTheTableIsReadAgain) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.PushButton3()->click();
-  pages::Form3& form3 = wizard().form3();
+  wizard::Form3& form3 = wizard().form3();
   MoveToMerge(form3, "Last");
   MoveToMerge(form3, "First");
   form3.PushButton2()->click();  // back to the table page
@@ -110,7 +111,7 @@ TEST_F(TablePageTest, ChosenFieldsStayChosenAndAreLeftOutWhenTheTableIsReadAgain
 }
 
 TEST_F(TablePageTest, EveryColumnChosenLeavesAllFieldsEmpty) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.PushButton3()->click();
   wizard().form3().PushButton6()->click();  // ">>"
   wizard().form3().PushButton2()->click();
@@ -121,7 +122,7 @@ TEST_F(TablePageTest, EveryColumnChosenLeavesAllFieldsEmpty) {
 }
 
 TEST_F(TablePageTest, AnotherTableKeepsTheNamesChosenForTheFirst) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.PushButton3()->click();
   MoveToMerge(wizard().form3(), "First");
   wizard().form3().PushButton2()->click();
@@ -133,7 +134,7 @@ TEST_F(TablePageTest, AnotherTableKeepsTheNamesChosenForTheFirst) {
 }
 
 TEST_F(TablePageTest, ATableThatCannotBeOpenedIsReportedAndThePagesSwitchAllTheSame) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.ListView1()->Add("No]Such");
   form2.ListView1()->Select(5);
   form2.PushButton3()->click();
@@ -149,8 +150,21 @@ TEST_F(TablePageTest, ATableThatCannotBeOpenedIsReportedAndThePagesSwitchAllTheS
   EXPECT_EQ(form2.MousePointer(), ui::kPointerDefault);
 }
 
+TEST_F(TablePageTest, TheListIsFilledThroughThePagesOwnOperation) {
+  const std::string path = CopyDatabase("generated/people_V2007_300.accdb");
+  wizard::Form2& form2 = wizard().form2();
+  form2.ListView1()->Add("stale");
+  form2.FillTableList(path, "", db::BuildConnectionString(path, ""));
+  EXPECT_EQ(Items(*form2.ListView1()),
+            (std::vector<std::string>{"Empty", "Order Details", "People", "Types"}));
+  EXPECT_EQ(form2.ListView1()->SelectedIndex(), 1);
+  form2.FillTableList(path + ".gone", "", db::BuildConnectionString(path + ".gone", ""));
+  EXPECT_EQ(form2.ListView1()->Count(), 4) << "a missing file leaves the list alone";
+  EXPECT_FALSE(form2.isVisible()) << "filling the list does not show the page";
+}
+
 TEST_F(TablePageTest, BackShowsTheDatabasePage) {
-  pages::Form2& form2 = StartOnTablePage();
+  wizard::Form2& form2 = StartOnTablePage();
   form2.PushButton2()->click();
   EXPECT_TRUE(wizard().form1().isVisible());
   EXPECT_FALSE(form2.isVisible());

@@ -40,10 +40,10 @@ WizardTest::WizardTest()
 
 WizardTest::~WizardTest() { FinishRun(); }
 
-ui::Wizard& WizardTest::wizard() {
+wizard::Wizard& WizardTest::wizard() {
   if (!wizard_) {
-    wizard_ = std::make_unique<ui::Wizard>(ui::Services{messages_, *settings_, desktop_, files_,
-                                                        ProgramFolder(), [this] { ++ended_; }});
+    wizard_ = std::make_unique<wizard::Wizard>(ui::Services{messages_, *settings_, desktop_, files_,
+                                                            ProgramFolder(), [this] { ++ended_; }});
   }
   return *wizard_;
 }
@@ -80,14 +80,14 @@ std::vector<std::string> WizardTest::MessageTexts() const {
   return texts;
 }
 
-void SelectNamed(db::ListViewLike* list, const std::string& name) {
+void SelectNamed(app::ListViewLike* list, const std::string& name) {
   for (int i = 1; i <= list->Count(); ++i) {
     if (list->ItemText(i) == name) return list->Select(i);
   }
   ADD_FAILURE() << name << " is not in the list";
 }
 
-std::vector<std::string> Items(const db::ListViewLike& list) {
+std::vector<std::string> Items(const app::ListViewLike& list) {
   std::vector<std::string> items;
   for (int i = 1; i <= list.Count(); ++i) items.push_back(list.ItemText(i));
   return items;

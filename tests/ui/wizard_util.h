@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "app/list_view.h"
 #include "app/message_sink.h"
 #include "app/qt/desktop.h"
 #include "app/qt/qt_settings_store.h"
-#include "app/qt/wizard.h"
-#include "db/access.h"
 #include "support/test_support.h"
+#include "wizard/wizard.h"
 
 class QWidget;
 class QPoint;
@@ -42,10 +42,10 @@ class FakeFileChooser : public ui::FileChooser {
 };
 
 // The texts of a list's entries, top to bottom.
-std::vector<std::string> Items(const db::ListViewLike& list);
+std::vector<std::string> Items(const app::ListViewLike& list);
 
 // Selects the entry called `name`; a test failure when there is none.
-void SelectNamed(db::ListViewLike* list, const std::string& name);
+void SelectNamed(app::ListViewLike* list, const std::string& name);
 
 // Sends a mouse move over the middle of `widget` (or `local` in it), as the
 // window system does when the pointer passes; lists get it in their viewport.
@@ -58,7 +58,7 @@ class WizardTest : public ::testing::Test {
   ~WizardTest() override;
 
   // The wizard of the current run, created on first use.
-  ui::Wizard& wizard();
+  wizard::Wizard& wizard();
   // Ends the current run's wizard (as leaving main does), so that a fresh one
   // starts the next run with the same settings.
   void FinishRun();
@@ -81,7 +81,7 @@ class WizardTest : public ::testing::Test {
   int ended_ = 0;
 
  private:
-  std::unique_ptr<ui::Wizard> wizard_;
+  std::unique_ptr<wizard::Wizard> wizard_;
 };
 
 }  // namespace uitest

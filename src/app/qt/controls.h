@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "db/access.h"
+#include "app/list_view.h"
 #include "db/ado.h"
 
 class QFont;
@@ -31,7 +31,7 @@ QFont ArialBold(double points);
 
 // A report-style list with one column. Items are plain texts addressed from
 // 1 at the top; "selected" means highlighted, and at most one item is.
-class ListView : public QTreeWidget, public db::ListViewLike {
+class ListView : public QTreeWidget, public app::ListViewLike {
   Q_OBJECT
 
  public:

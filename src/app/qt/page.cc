@@ -77,14 +77,17 @@ void Paint(QWidget& widget, const QColor& colour, bool fill) {
 
 }  // namespace
 
-Page::Page(Wizard& wizard, std::string window_name, int client_width_twips, int client_height_twips)
-    : QWidget(nullptr), wizard_(wizard), window_name_(std::move(window_name)) {
+Page::Page(Shell& shell, std::string window_name, int client_width_twips, int client_height_twips)
+    : QWidget(nullptr), shell_(shell), window_name_(std::move(window_name)) {
   setObjectName(QString::fromStdString(window_name_));
   setFixedSize(Px(client_width_twips), Px(client_height_twips));
   // Design colours: white page, frames and labels take it from the page.
   Paint(*this, Qt::white, true);
   setMouseTracking(true);
+  shell_.Adopt(*this);
 }
+
+Page::~Page() { shell_.Forget(*this); }
 
 std::string Page::Caption() const { return windowTitle().toStdString(); }
 
@@ -118,7 +121,7 @@ void Page::LoadCustomPointer(const std::string& path) {
   if (pointer_ == kPointerCustom) SetMousePointer(pointer_);
 }
 
-void Page::Form_Unload() { wizard_.EndProgram(); }
+void Page::Form_Unload() { shell_.EndProgram(); }
 
 void Page::SetPointerOnHover(QWidget* widget, int value) {
   hover_values_[widget] = value;

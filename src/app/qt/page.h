@@ -1,7 +1,7 @@
-// What every wizard page shares: a fixed client area given in twips, the
-// caption and icon, the page's mouse pointer (0 arrow, 11 busy, 99 the hand
-// loaded from a cursor file) with the hover rules, the face colouring, and
-// closing the window ending the program.
+// What every page shares: a fixed client area given in twips, the caption
+// and icon, the page's mouse pointer (0 arrow, 11 busy, 99 the hand loaded
+// from a cursor file) with the hover rules, the face colouring, and closing
+// the window ending the program.
 #pragma once
 
 #include <QCursor>
@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "app/qt/wizard.h"
+#include "app/qt/shell.h"
 
 namespace ui {
 
@@ -34,9 +34,10 @@ class Page : public QWidget {
   Q_OBJECT
 
  public:
-  Page(Wizard& wizard, std::string window_name, int client_width_twips, int client_height_twips);
+  Page(Shell& shell, std::string window_name, int client_width_twips, int client_height_twips);
+  ~Page() override;
 
-  Wizard& wizard() const { return wizard_; }
+  Shell& shell() const { return shell_; }
   const std::string& window_name() const { return window_name_; }
 
   std::string Caption() const;
@@ -73,7 +74,7 @@ class Page : public QWidget {
   // innermost registered control under it, 0 over the bare page.
   void HoverAt(const QPoint& global);
 
-  Wizard& wizard_;
+  Shell& shell_;
   std::string window_name_;
   int pointer_ = kPointerDefault;
   std::optional<QCursor> custom_pointer_;
@@ -92,7 +93,7 @@ void LoadSkinIfPresent(QWidget& page, const std::string& program_folder);
 
 template <typename Sender, typename Signal, typename Handler>
 void Page::On(Sender* sender, Signal signal, Handler handler) {
-  QObject::connect(sender, signal, this, [this, handler] { wizard_.RunEvent(handler); });
+  QObject::connect(sender, signal, this, [this, handler] { shell_.RunEvent(handler); });
 }
 
 }  // namespace ui

@@ -11,9 +11,9 @@
 #include <string>
 
 #include "app/qt/controls.h"
-#include "app/qt/page.h"
+#include "wizard/wizard.h"
 
-namespace pages {
+namespace wizard {
 
 // The open-dialog settings of the browse button.
 inline constexpr char kBrowseTitle[] = "Select Access Database";
@@ -26,11 +26,11 @@ inline constexpr char kHandCursorFile[] = "HAND-M.CUR";
 inline constexpr char kDatabaseKey[] = "Database";
 inline constexpr char kPasswordKey[] = "Password";
 
-class Form1 : public ui::Page {
+class Form1 : public WizardPage {
   Q_OBJECT
 
  public:
-  explicit Form1(ui::Wizard& wizard);
+  explicit Form1(Wizard& wizard);
 
   // Event handlers, named control_event.
   void Form_Load();
@@ -42,6 +42,11 @@ class Form1 : public ui::Page {
   void Text2_Change();
   void Text1_GotFocus();
   void Text2_GotFocus();
+
+  // The path and password boxes as they are now: the wizard's only record of
+  // the database and its password.
+  std::string DatabasePath() const;
+  std::string DatabasePassword() const;
 
   QGroupBox* Frame1() const { return frame1_; }
   QLabel* Label5() const { return label5_; }
@@ -72,4 +77,4 @@ class Form1 : public ui::Page {
   ui::PushButton* push_button3_;
 };
 
-}  // namespace pages
+}  // namespace wizard

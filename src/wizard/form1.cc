@@ -1,4 +1,4 @@
-#include "pages/form1.h"
+#include "wizard/form1.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -7,34 +7,35 @@
 
 #include "app/helpers.h"
 #include "app/product.h"
+#include "app/provider_check.h"
 #include "app/reporting_handler.h"
 #include "db/access.h"
-#include "pages/form2.h"
+#include "wizard/form2.h"
 
-namespace pages {
+namespace wizard {
 namespace {
 
 constexpr double kTextPoints = 9;
 constexpr double kButtonPoints = 11.25;
 constexpr int kBrowseFlags = 0x280001;  // long names, explorer style, read-only box ticked
 
-// The database layer's check asks its question and opens the download pages
-// through the wizard's message boxes and desktop.
-class WizardAsker : public db::MessageAsker {
+// The provider check asks its question and opens the download pages through
+// the wizard's message boxes and desktop.
+class WizardAsker : public app::MessageAsker {
  public:
-  explicit WizardAsker(ui::Wizard& wizard) : wizard_(wizard) {}
+  explicit WizardAsker(Wizard& wizard) : wizard_(wizard) {}
   int AskYesNo(const std::string& text) override {
     return wizard_.Message(text, app::msgbox::kYesNo);
   }
   void OpenUrl(const std::string& url) override { wizard_.desktop().OpenUrl(url); }
 
  private:
-  ui::Wizard& wizard_;
+  Wizard& wizard_;
 };
 
 }  // namespace
 
-Form1::Form1(ui::Wizard& wizard) : Page(wizard, "Form1", 8040, 2580) {
+Form1::Form1(Wizard& wizard) : WizardPage(wizard, "Form1", 8040, 2580) {
   frame1_ = new QGroupBox(QStringLiteral("Access Database"), this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 120, 7800, 1335);
@@ -131,7 +132,7 @@ void Form1::AssignText(QLineEdit* box, const std::string& text) {
 }
 
 void Form1::Form_Load() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "Form_Load");
   h.Step(100, [&] { ui::LoadSkinIfPresent(*this, w.program_folder()); });
   h.Step(104, [&] {
@@ -150,7 +151,7 @@ void Form1::Form_Load() {
   });
   WizardAsker asker(w);
   if (!h.Value(
-          136, [&] { return db::ProviderAvailable(asker, app::kSupportAddress); }, false)) {
+          136, [&] { return app::ProviderAvailable(asker, app::kSupportAddress); }, false)) {
     w.EndProgram();
     return;
   }
@@ -160,25 +161,23 @@ void Form1::Form_Load() {
 }
 
 void Form1::PushButton3_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton3_Click");
   std::optional<std::vector<std::string>> catalogue;
-  h.Step(100,
-         [&] { catalogue = db::ListTables(text1_->text().toStdString(), w.ConnectionString()); });
+  h.Step(100, [&] { catalogue = db::ListTables(DatabasePath(), w.ConnectionString()); });
   if (h.Test(102, [&] { return !catalogue.has_value(); })) {
     h.Step(104, [&] { catalogue.reset(); });
     return;
   }
   h.Step(106, [&] {
-    db::FillTableList(*w.form2().ListView1(), text1_->text().toStdString(),
-                      text2_->text().toStdString(), w.ConnectionString());
+    w.form2().FillTableList(DatabasePath(), DatabasePassword(), w.ConnectionString());
   });
   h.Step(108, [&] { w.ShowPage(w.form2()); });
   h.Step(110, [&] { w.HidePage(*this); });
 }
 
 void Form1::PushButton5_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton5_Click");
   ui::OpenFileRequest dialog;
   h.Step(100, [&] { dialog.file_name.clear(); });
@@ -192,7 +191,7 @@ void Form1::PushButton5_Click() {
 }
 
 void Form1::PushButton1_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton1_Click");
   int answer = app::msgbox::kNo;
   h.Step(100, [&] { AssignText(text1_, w.ProgramFile(kSamplePath)); });
@@ -208,12 +207,16 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton2_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton2_Click");
   h.Step(100, [&] {
     w.Message(std::string("Questions? Please contact Team Ombrisk at ") + app::kContactPage);
   });
 }
+
+std::string Form1::DatabasePath() const { return text1_->text().toStdString(); }
+
+std::string Form1::DatabasePassword() const { return text2_->text().toStdString(); }
 
 void Form1::Text1_Change() {
   wizard().settings().Set(app::kVendorName, app::kProductName, kDatabaseKey,
@@ -229,4 +232,4 @@ void Form1::Text1_GotFocus() { text1_->selectAll(); }
 
 void Form1::Text2_GotFocus() { text2_->selectAll(); }
 
-}  // namespace pages
+}  // namespace wizard

@@ -9,22 +9,22 @@
 #include <memory>
 
 #include "app/qt/controls.h"
-#include "app/qt/page.h"
+#include "wizard/wizard.h"
 
 namespace merge {
 class MergePage;
 class MergeRun;
 }  // namespace merge
 
-namespace pages {
+namespace wizard {
 
 inline constexpr char kDefaultResultColumn[] = "Result_Column";
 
-class Form4 : public ui::Page {
+class Form4 : public WizardPage {
   Q_OBJECT
 
  public:
-  explicit Form4(ui::Wizard& wizard);
+  explicit Form4(Wizard& wizard);
   ~Form4() override;
 
   void Form_Load();
@@ -73,4 +73,4 @@ class Form4 : public ui::Page {
   ui::DataGrid* data_grid1_;
 };
 
-}  // namespace pages
+}  // namespace wizard

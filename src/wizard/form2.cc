@@ -1,4 +1,4 @@
-#include "pages/form2.h"
+#include "wizard/form2.h"
 
 #include <cstdint>
 #include <memory>
@@ -6,12 +6,12 @@
 #include "app/helpers.h"
 #include "app/product.h"
 #include "app/reporting_handler.h"
+#include "app/table_list.h"
 #include "db/ado.h"
-#include "pages/field_lists.h"
-#include "pages/form1.h"
-#include "pages/form3.h"
+#include "wizard/form1.h"
+#include "wizard/form3.h"
 
-namespace pages {
+namespace wizard {
 namespace {
 
 constexpr double kTextPoints = 9;
@@ -19,7 +19,7 @@ constexpr double kButtonPoints = 11.25;
 
 }  // namespace
 
-Form2::Form2(ui::Wizard& wizard) : Page(wizard, "Form2", 8040, 3135) {
+Form2::Form2(Wizard& wizard) : WizardPage(wizard, "Form2", 8040, 3135) {
   list_view1_ = new ui::ListView(this);
   list_view1_->setObjectName(QStringLiteral("ListView1"));
   ui::PlaceTwips(list_view1_, 120, 120, 7800, 1905);
@@ -58,7 +58,7 @@ Form2::Form2(ui::Wizard& wizard) : Page(wizard, "Form2", 8040, 3135) {
 }
 
 void Form2::Form_Load() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form2", "Form_Load");
   h.Step(100, [&] { ui::ApplyFaceColour(*this); });
   h.Step(102, [&] { SetAppIcon(); });
@@ -70,15 +70,20 @@ void Form2::Form_Load() {
   h.Step(112, [&] { list_view1_->SetColumnWidthTwips(7000); });
 }
 
+void Form2::FillTableList(const std::string& path, const std::string& password,
+                          const std::string& connection_string) {
+  app::FillTableList(*list_view1_, path, password, connection_string);
+}
+
 void Form2::PushButton2_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form2", "PushButton2_Click");
   h.Step(100, [&] { w.ShowPage(w.form1()); });
   h.Step(102, [&] { w.HidePage(*this); });
 }
 
 void Form2::PushButton3_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   Globals& g = w.globals();
   app::ReportingHandler h(w.messages(), "Form2", "PushButton3_Click");
   std::unique_ptr<db::Connection> connection;
@@ -93,8 +98,8 @@ void Form2::PushButton3_Click() {
   h.Step(110, [&] { connection->Mode = db::kModeReadWrite; });
   h.Step(112, [&] { connection->Open(w.ConnectionString()); });
   h.Step(114, [&] { g.table_name = list_view1_->ItemText(list_view1_->SelectedIndex()); });
-  h.Step(116, [&] { w.form3().ListView1()->Clear(); });
-  h.Step(118, [&] { w.form3().DataGrid1()->SetDataSource(nullptr); });
+  h.Step(116, [&] { w.form3().ClearAllFields(); });
+  h.Step(118, [&] { w.form3().SetPreview(nullptr); });
   h.Step(120, [&] { connection->CursorLocation = db::kUseClient; });
   h.Step(122, [&] { w.Yield(); });
   h.Step(124, [&] { progress_bar1_->setValue(10); });
@@ -105,7 +110,7 @@ void Form2::PushButton3_Click() {
                db::kLockUnspecified);
   });
   h.Step(132, [&] { w.Yield(); });
-  h.Step(134, [&] { w.form3().DataGrid1()->SetDataSource(rows->DataSource()); });
+  h.Step(134, [&] { w.form3().SetPreview(rows->DataSource()); });
   // Field positions are counted in 16 bits; a table that cannot be read has none.
   const int16_t last = h.Value(
       136, [&] { return static_cast<int16_t>(rows->FieldCount() - 1); }, int16_t{-1});
@@ -113,29 +118,25 @@ void Form2::PushButton3_Click() {
     h.Step(138, [&] { w.Yield(); });
     h.Step(140, [&] {
       std::optional<std::string> name = rows->Fields(i).Name();
-      w.form3().ListView1()->Add(app::NullToDefault(name, std::string()));
+      w.form3().AddToAllFields(app::NullToDefault(name, std::string()));
     });
   }
-  h.Step(162, [&] {
-    if (w.form3().ListView1()->Count() >= 1) w.form3().ListView1()->Select(1);
-  });
-  h.Step(164, [&] {
-    RemoveListedItems(*w.form3().ListView1(), *w.form3().ListView2(), [&] { w.Yield(); });
-  });
-  if (h.Test(150, [&] { return w.form3().ListView1()->Count() == 0; })) {
+  h.Step(162, [&] { w.form3().SelectFirstOfAllFields(); });
+  h.Step(164, [&] { w.form3().LeaveOutFieldsToMerge(); });
+  if (h.Test(150, [&] { return w.form3().AllFieldsCount() == 0; })) {
     h.Step(152, [&] { g.all_fields_empty = true; });
   } else {
     h.Step(154, [&] { g.all_fields_empty = false; });
   }
-  if (h.Test(156, [&] { return w.form3().ListView2()->Count() == 0; })) {
+  if (h.Test(156, [&] { return w.form3().FieldsToMergeCount() == 0; })) {
     h.Step(158, [&] { g.merge_fields_empty = true; });
   } else {
     h.Step(160, [&] { g.merge_fields_empty = false; });
   }
   h.Step(166, [&] { w.ShowPage(w.form3()); });
-  h.Step(168, [&] { w.form3().DataGrid1()->setFocus(); });
+  h.Step(168, [&] { w.form3().FocusPreview(); });
   h.Step(170, [&] { w.HidePage(*this); });
   h.Step(172, [&] { SetMousePointer(ui::kPointerDefault); });
 }
 
-}  // namespace pages
+}  // namespace wizard

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace pages {
+namespace wizard {
 
 struct Globals {
   // The table chosen on the table page, without brackets.
@@ -16,4 +16,4 @@ struct Globals {
   bool merge_fields_empty = false;
 };
 
-}  // namespace pages
+}  // namespace wizard

@@ -4,21 +4,23 @@
 #pragma once
 
 #include <QGroupBox>
+#include <memory>
+#include <string>
 
 #include "app/qt/controls.h"
-#include "app/qt/page.h"
+#include "wizard/wizard.h"
 
 namespace app {
 class ReportingHandler;
 }
 
-namespace pages {
+namespace wizard {
 
-class Form3 : public ui::Page {
+class Form3 : public WizardPage {
   Q_OBJECT
 
  public:
-  explicit Form3(ui::Wizard& wizard);
+  explicit Form3(Wizard& wizard);
 
   void Form_Load();
   void PushButton2_Click();  // "< Back"
@@ -29,6 +31,22 @@ class Form3 : public ui::Page {
   void PushButton8_Click();  // "<<"
   void ListView1_DblClick();
   void ListView2_DblClick();
+
+  // What the table page's "Next >" does to this page, one step at a time.
+  // "All Fields" emptied, filled anew and thinned out; the preview grid
+  // detached and bound to the table's rows; the focus in the grid.
+  void ClearAllFields();
+  void AddToAllFields(const std::string& name);
+  // Selects the first entry of "All Fields", when there is one.
+  void SelectFirstOfAllFields();
+  // Removes from "All Fields" every name that "Fields To Merge" holds (which
+  // is left alone), comparing case; pending events run between comparisons.
+  void LeaveOutFieldsToMerge();
+  int AllFieldsCount() const;
+  int FieldsToMergeCount() const;
+  // Shows `rows` in the preview grid; null detaches it.
+  void SetPreview(std::shared_ptr<db::RowSource> rows);
+  void FocusPreview();
 
   QGroupBox* Frame1() const { return frame1_; }
   ui::DataGrid* DataGrid1() const { return data_grid1_; }
@@ -67,4 +85,4 @@ class Form3 : public ui::Page {
   ui::PushButton* push_button3_;
 };
 
-}  // namespace pages
+}  // namespace wizard

@@ -9,7 +9,7 @@
 #include "app/qt/desktop.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/qt_settings_store.h"
-#include "app/qt/wizard.h"
+#include "wizard/wizard.h"
 
 namespace {
 
@@ -54,9 +54,9 @@ int main(int argc, char* argv[]) {
   ui::QtFileChooser files;
   int exit_code = 0;
   {
-    ui::Wizard wizard({messages, settings, desktop, files,
-                       QCoreApplication::applicationDirPath().toStdString(),
-                       [] { QCoreApplication::exit(0); }});
+    wizard::Wizard wizard({messages, settings, desktop, files,
+                           QCoreApplication::applicationDirPath().toStdString(),
+                           [] { QCoreApplication::exit(0); }});
     if (wizard.Start()) exit_code = QApplication::exec();
     // Leaving this block releases the pages and, with them, the database
     // objects their grids hold: what the merge wrote is committed here.

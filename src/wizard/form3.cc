@@ -1,4 +1,4 @@
-#include "pages/form3.h"
+#include "wizard/form3.h"
 
 #include <stdexcept>
 #include <string>
@@ -6,11 +6,12 @@
 #include "app/helpers.h"
 #include "app/product.h"
 #include "app/reporting_handler.h"
-#include "pages/form1.h"
-#include "pages/form2.h"
-#include "pages/form4.h"
+#include "wizard/field_lists.h"
+#include "wizard/form1.h"
+#include "wizard/form2.h"
+#include "wizard/form4.h"
 
-namespace pages {
+namespace wizard {
 namespace {
 
 constexpr double kTextPoints = 9;
@@ -23,7 +24,7 @@ constexpr char kSelectFieldFirst[] = "Please select a field first.";
 
 }  // namespace
 
-Form3::Form3(ui::Wizard& wizard) : Page(wizard, "Form3", 8040, 6225) {
+Form3::Form3(Wizard& wizard) : WizardPage(wizard, "Form3", 8040, 6225) {
   frame1_ = new QGroupBox(QStringLiteral("Preview"), this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 90, 7800, 3045);
@@ -95,7 +96,7 @@ Form3::Form3(ui::Wizard& wizard) : Page(wizard, "Form3", 8040, 6225) {
 }
 
 void Form3::Form_Load() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form3", "Form_Load");
   h.Step(100, [&] { ui::ApplyFaceColour(*this); });
   h.Step(102, [&] { SetAppIcon(); });
@@ -108,6 +109,29 @@ void Form3::Form_Load() {
   h.Step(114, [&] { list_view2_->AddColumnHeader("Fields To Merge"); });
   h.Step(116, [&] { list_view2_->SetColumnWidthTwips(kListColumnTwips); });
 }
+
+void Form3::ClearAllFields() { list_view1_->Clear(); }
+
+void Form3::AddToAllFields(const std::string& name) { list_view1_->Add(name); }
+
+void Form3::SelectFirstOfAllFields() {
+  if (list_view1_->Count() >= 1) list_view1_->Select(1);
+}
+
+void Form3::LeaveOutFieldsToMerge() {
+  Wizard& w = wizard();
+  RemoveListedItems(*list_view1_, *list_view2_, [&] { w.Yield(); });
+}
+
+int Form3::AllFieldsCount() const { return list_view1_->Count(); }
+
+int Form3::FieldsToMergeCount() const { return list_view2_->Count(); }
+
+void Form3::SetPreview(std::shared_ptr<db::RowSource> rows) {
+  data_grid1_->SetDataSource(std::move(rows));
+}
+
+void Form3::FocusPreview() { data_grid1_->setFocus(); }
 
 void Form3::RefreshFlags(app::ReportingHandler& h, int all_label, int merge_label) {
   Globals& g = wizard().globals();
@@ -125,7 +149,7 @@ void Form3::RefreshFlags(app::ReportingHandler& h, int all_label, int merge_labe
 
 void Form3::MoveSelected(const char* handler, ui::ListView* from, ui::ListView* to,
                          bool source_empty, const char* empty_message) {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form3", handler);
   if (h.Test(100, [&] { return source_empty; })) {
     h.Step(122, [&] { w.Message(empty_message); });
@@ -142,7 +166,7 @@ void Form3::MoveSelected(const char* handler, ui::ListView* from, ui::ListView* 
 
 void Form3::MoveAll(const char* handler, ui::ListView* from, ui::ListView* to, bool source_empty,
                     const char* empty_message) {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form3", handler);
   if (h.Test(100, [&] { return source_empty; })) {
     h.Step(126, [&] { w.Message(empty_message); });
@@ -193,7 +217,7 @@ void Form3::ListView1_DblClick() { MoveSelectedQuietly(list_view1_, list_view2_)
 void Form3::ListView2_DblClick() { MoveSelectedQuietly(list_view2_, list_view1_); }
 
 void Form3::PushButton3_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   Globals& g = w.globals();
   app::ReportingHandler h(w.messages(), "Form3", "PushButton3_Click");
   if (h.Test(100, [&] { return g.merge_fields_empty; })) {
@@ -216,10 +240,10 @@ void Form3::PushButton3_Click() {
 }
 
 void Form3::PushButton2_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form3", "PushButton2_Click");
   h.Step(100, [&] { w.ShowPage(w.form2()); });
   h.Step(102, [&] { w.HidePage(*this); });
 }
 
-}  // namespace pages
+}  // namespace wizard

@@ -1,8 +1,8 @@
-#include "pages/field_lists.h"
+#include "wizard/field_lists.h"
 
-namespace pages {
+namespace wizard {
 
-void RemoveListedItems(db::ListViewLike& thin, const db::ListViewLike& drop,
+void RemoveListedItems(app::ListViewLike& thin, const app::ListViewLike& drop,
                        const std::function<void()>& yield) {
   std::vector<int> positions;
   const int thin_count = thin.Count();
@@ -32,4 +32,4 @@ std::vector<int> DistinctValues(const std::vector<int>& values,
   return result;
 }
 
-}  // namespace pages
+}  // namespace wizard

@@ -1,14 +1,14 @@
-#include "pages/form4.h"
+#include "wizard/form4.h"
 
 #include "app/helpers.h"
 #include "app/product.h"
 #include "app/reporting_handler.h"
 #include "merge/merge_page.h"
 #include "merge/merge_run.h"
-#include "pages/form1.h"
-#include "pages/form3.h"
+#include "wizard/form1.h"
+#include "wizard/form3.h"
 
-namespace pages {
+namespace wizard {
 namespace {
 
 constexpr double kTextPoints = 9;
@@ -65,8 +65,8 @@ class Form4::RunPage : public merge::MergePage {
   Form4& page_;
 };
 
-Form4::Form4(ui::Wizard& wizard)
-    : Page(wizard, "Form4", 8040, 5985),
+Form4::Form4(Wizard& wizard)
+    : WizardPage(wizard, "Form4", 8040, 5985),
       run_page_(std::make_unique<RunPage>(*this)),
       run_(std::make_unique<merge::MergeRun>(*run_page_)) {
   frame1_ = new QGroupBox(QStringLiteral("Name Of New Field With Merged Results"), this);
@@ -160,7 +160,7 @@ void Form4::SetWindowState(int state) {
 void Form4::PushButton4_Click() { run_->Press(); }
 
 void Form4::Form_Load() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form4", "Form_Load");
   h.Step(100, [&] { ui::ApplyFaceColour(*this); });
   h.Step(102, [&] { SetAppIcon(); });
@@ -173,7 +173,7 @@ void Form4::Form_Load() {
 }
 
 void Form4::PushButton1_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form4", "PushButton1_Click");
   h.Step(100, [&] {
     w.Message("A new field (column) will be created in your table with the merged results.");
@@ -181,7 +181,7 @@ void Form4::PushButton1_Click() {
 }
 
 void Form4::PushButton3_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form4", "PushButton3_Click");
   h.Step(100, [&] {
     w.Message(
@@ -191,7 +191,7 @@ void Form4::PushButton3_Click() {
 }
 
 void Form4::PushButton2_Click() {
-  ui::Wizard& w = wizard();
+  Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form4", "PushButton2_Click");
   if (h.Test(100, [&] { return merge_done_; })) {
     h.Step(102, [&] { w.Message("Could not go back.\r\n\r\nPlease exit software."); });
@@ -201,4 +201,4 @@ void Form4::PushButton2_Click() {
   h.Step(106, [&] { w.HidePage(*this); });
 }
 
-}  // namespace pages
+}  // namespace wizard

@@ -1,0 +1,61 @@
+#include "app/qt/shell.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+
+#include "app/product.h"
+#include "app/qt/page.h"
+
+namespace ui {
+
+Shell::Shell(Services services)
+    : services_(std::move(services)),
+      application_title_(app::ApplicationTitle(app::kProductName)) {}
+
+Shell::~Shell() = default;
+
+std::string Shell::ProgramFile(const std::string& relative) const {
+  return services_.program_folder + "/" + relative;
+}
+
+int Shell::Message(const std::string& text, int style) {
+  return services_.messages.Show(text, application_title_, style);
+}
+
+void Shell::ShowPage(Page& page) {
+  if (front_ != nullptr && front_ != &page && front_->isVisible()) page.move(front_->pos());
+  page.show();
+  page.activateWindow();
+  front_ = &page;
+}
+
+void Shell::HidePage(Page& page) { page.hide(); }
+
+void Shell::Yield() {
+  QCoreApplication::processEvents();
+  if (ended_) throw ProgramEnded{};
+}
+
+void Shell::RunEvent(const std::function<void()>& handler) {
+  if (ended_) return;
+  try {
+    handler();
+  } catch (const ProgramEnded&) {
+  }
+}
+
+void Shell::EndProgram() {
+  if (ended_) return;
+  ended_ = true;
+  for (Page* page : pages_) page->hide();
+  if (services_.end_program) services_.end_program();
+}
+
+void Shell::Adopt(Page& page) { pages_.push_back(&page); }
+
+void Shell::Forget(Page& page) {
+  pages_.erase(std::remove(pages_.begin(), pages_.end(), &page), pages_.end());
+  if (front_ == &page) front_ = nullptr;
+}
+
+}  // namespace ui

@@ -8,10 +8,8 @@
 
 #include "jet/crypto/jet_rc4.h"
 #include "jet/crypto/office_codec.h"
-#include "jet/table/complex.h"
+#include "jet/page/page_type.h"
 #include "jet/record/text.h"
-#include "jet/page/data_page.h"
-#include "jet/page/usage_map.h"
 
 namespace jet {
 
@@ -19,16 +17,6 @@ namespace {
 
 std::recursive_mutex g_registry_mu;  // recursive: a failed open destroys the object under it
 std::map<std::pair<dev_t, ino_t>, std::weak_ptr<Database>> g_registry;
-
-constexpr int32_t kTablesContainerParent = 0x0F000000;
-
-// Compares names as the catalogue sorts them: without regard to case, with
-// the exact text as a tie-break so the order is total.
-bool NameLess(const std::string& a, const std::string& b) {
-  std::string fa = FoldName(a), fb = FoldName(b);
-  if (fa != fb) return fa < fb;
-  return a < b;
-}
 
 }  // namespace
 
@@ -106,7 +94,7 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
     writable_ = true;
   }
   // A journal left by an interrupted change is rolled back before anything is read.
-  if (::access(Pager::JournalPath(path).c_str(), F_OK) == 0) {
+  if (file.file_system().Exists(Pager::JournalPath(path))) {
     bool mine = file.writable() && file.TryLockWriter();
     if (!mine) {
       throw Error(errnum::kGeneric,
@@ -119,6 +107,10 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   CheckPassword(options.password, raw);
   pager_ = std::make_unique<Pager>(std::move(file), header_.page_size);
   allocator_ = std::make_unique<PageAllocator>(*pager_, layout_);
+  catalog_ = std::make_unique<SystemCatalog>(*this, *pager_, layout_, header_);
+  long_values_ = std::make_unique<LongValueStore>(*pager_, *allocator_, layout_);
+  rows_ = std::make_unique<RowStore>(*this, *pager_, *allocator_, layout_, *long_values_);
+  mutator_ = std::make_unique<TableMutator>(*this, *pager_, *allocator_, layout_);
   if (header_.database_key != 0) {
     if (header_.version <= Version::kJet4) {
       pager_->SetCodec(MakeJetRc4Codec(header_.database_key));
@@ -162,288 +154,47 @@ void Database::UpgradeToWritable() {
   writable_ = true;
 }
 
-const std::vector<CatalogEntry>& Database::Catalog() {
-  if (catalog_loaded_) return catalog_;
-  catalog_.clear();
-  auto t = std::make_shared<TableDef>(ReadTableDef(*pager_, layout_, 2, header_.code_page));
-  catalog_def_ = t;
-  const Column* id = t->FindColumn("Id");
-  const Column* parent = t->FindColumn("ParentId");
-  const Column* name = t->FindColumn("Name");
-  const Column* type = t->FindColumn("Type");
-  const Column* flags = t->FindColumn("Flags");
-  const Column* database = t->FindColumn("Database");
-  const Column* foreign = t->FindColumn("ForeignName");
-  const Column* connect = t->FindColumn("Connect");
-  if (!id || !parent || !name || !type) ThrowDamaged("the catalogue lacks its basic columns");
-  TableScan scan(*this, t);
-  auto text = [&](const Column* c) {
-    if (!c) return std::string();
-    Value v = scan.Get(*c);
-    return v.kind() == Value::Kind::kText ? v.bytes() : std::string();
-  };
-  auto integer = [&](const Column* c) -> int64_t {
-    if (!c) return 0;
-    Value v = scan.Get(*c);
-    return v.kind() == Value::Kind::kInt ? v.as_int() : 0;
-  };
-  while (scan.Next()) {
-    CatalogEntry e;
-    e.id = static_cast<int32_t>(integer(id));
-    e.parent_id = static_cast<int32_t>(integer(parent));
-    e.name = text(name);
-    e.type = static_cast<int16_t>(integer(type));
-    e.flags = static_cast<uint32_t>(integer(flags));
-    e.database = text(database);
-    e.foreign_name = text(foreign);
-    e.connect = text(connect);
-    e.row = scan.id();
-    catalog_.push_back(std::move(e));
+void Database::RequireWritable() {
+  if (!writable_) throw Error(errnum::kReadOnly, "The database is open for reading only.");
+  if (header_.office_encrypted && !pager_) {
+    throw Error(errnum::kGeneric, "The database cannot be changed.");
   }
-  catalog_loaded_ = true;
-  return catalog_;
 }
 
-void Database::InvalidateCatalog() { catalog_loaded_ = false; }
+void Database::Commit() {
+  try {
+    pager_->Commit();
+  } catch (...) {
+    // The file is back at the last commit; so must every cached definition be.
+    ForgetCaches();
+    throw;
+  }
+}
 
-std::vector<SchemaRow> Database::TablesRowset() {
-  const auto& cat = Catalog();
-  int32_t tables_id = 0;
-  bool found = false;
-  for (const auto& e : cat) {
-    if (e.parent_id == kTablesContainerParent && e.name == "Tables") {
-      tables_id = e.id;
-      found = true;
+void Database::Rollback() {
+  pager_->Rollback();
+  ForgetCaches();
+}
+
+void Database::ForgetCaches() {
+  catalog_->Forget();
+  long_values_->Forget();
+  rows_->Forget();
+}
+
+RowId Database::InsertRow(const std::string& table,
+                          const std::vector<std::pair<std::string, Value>>& values) {
+  std::shared_ptr<const TableDef> t = Table(table);
+  std::vector<std::pair<const Column*, Value>> cells;
+  for (const auto& [name, v] : values) {
+    const Column* c = t->FindColumn(name);
+    if (!c) {
+      throw Error(errnum::kNoSuchColumn,
+                  "The field '" + name + "' does not exist in table '" + table + "'.");
     }
+    cells.emplace_back(c, v);
   }
-  std::vector<SchemaRow> rows;
-  for (const auto& e : cat) {
-    if (e.name.empty()) continue;
-    std::string kind;
-    if (e.type == 1) {
-      if (found && e.parent_id != tables_id) continue;
-      if (e.flags & 0x80000000u) {
-        kind = "SYSTEM TABLE";
-      } else if (e.flags & 0x2u) {
-        kind = "ACCESS TABLE";
-      } else {
-        kind = "TABLE";
-      }
-    } else if (e.type == 6) {
-      kind = "LINK";
-    } else if (e.type == 4) {
-      kind = "PASS-THROUGH";
-    } else if (e.type == 5) {
-      if ((e.flags & 0xF0) != 0) continue;  // action queries are procedures, not views
-      kind = "VIEW";
-    } else {
-      continue;
-    }
-    rows.push_back({e.name, kind});
-  }
-  std::stable_sort(rows.begin(), rows.end(), [](const SchemaRow& a, const SchemaRow& b) {
-    if (a.table_type != b.table_type) return a.table_type < b.table_type;
-    return NameLess(a.table_name, b.table_name);
-  });
-  return rows;
-}
-
-std::vector<std::string> Database::UserTables() {
-  std::vector<std::string> out;
-  for (auto& r : TablesRowset()) {
-    if (r.table_type == "TABLE") out.push_back(r.table_name);
-  }
-  return out;
-}
-
-const CatalogEntry& Database::FindTableEntry(const std::string& name) {
-  const CatalogEntry* hit = nullptr;
-  for (int pass = 0; pass < 2 && !hit; ++pass) {
-    for (const auto& e : Catalog()) {
-      if (e.type != 1 && e.type != 4 && e.type != 6 && e.type != 5) continue;
-      if (pass == 0 ? e.name == name : NamesEqual(e.name, name)) {
-        hit = &e;
-        break;
-      }
-    }
-  }
-  if (!hit) {
-    throw Error(errnum::kNoSuchTable, "The table '" + name + "' does not exist in the database.");
-  }
-  if (hit->type == 4 || hit->type == 6) {
-    throw Error(errnum::kGeneric,
-                "'" + hit->name + "' is a linked table; its data lives in " +
-                    (hit->database.empty() ? "another database" : "'" + hit->database + "'") +
-                    ", which is not opened.");
-  }
-  if (hit->type == 5) {
-    throw Error(errnum::kGeneric, "'" + hit->name + "' is a query, not a table.");
-  }
-  return *hit;
-}
-
-std::shared_ptr<const TableDef> Database::Table(const std::string& name) {
-  return LoadTable(FindTableEntry(name));
-}
-
-const CatalogEntry* Database::FindObject(int32_t object_id) {
-  for (const auto& e : Catalog()) {
-    if (e.id == object_id) return &e;
-  }
-  return nullptr;
-}
-
-std::shared_ptr<const TableDef> Database::TableById(int32_t object_id) {
-  const CatalogEntry* e = FindObject(object_id);
-  if (!e || e->type != 1) {
-    throw Error(errnum::kNoSuchTable,
-                "The database has no table with id " + std::to_string(object_id) + ".");
-  }
-  return LoadTable(*e);
-}
-
-std::shared_ptr<const TableDef> Database::LoadTable(const CatalogEntry& entry) {
-  uint32_t page = static_cast<uint32_t>(entry.id) & 0x00FFFFFF;
-  auto it = tables_.find(page);
-  if (it != tables_.end()) return it->second;
-  auto t = std::make_shared<TableDef>(ReadTableDef(*pager_, layout_, page, header_.code_page));
-  // A calculated column's stored result has the type its ResultType property
-  // names. Without readable properties the descriptor's type is the best guess.
-  bool calculated = false;
-  for (const auto& c : t->columns) calculated = calculated || c.calculated();
-  if (calculated && !layout_.jet3) {
-    try {
-      ObjectProperties props = Properties(entry.id);
-      for (auto& c : t->columns) {
-        const PropertyMap* m = c.calculated() ? props.Column(c.name) : nullptr;
-        Value v = m ? m->Get("ResultType") : Value::Null();
-        if (v.kind() == Value::Kind::kInt && v.as_int() > 0 && v.as_int() < 256) {
-          c.result_type = static_cast<uint8_t>(v.as_int());
-        }
-      }
-    } catch (const Error&) {
-    }
-  }
-  tables_[page] = t;
-  return t;
-}
-
-ObjectProperties Database::Properties(int32_t object_id) {
-  const CatalogEntry* e = FindObject(object_id);
-  if (!e) {
-    throw Error(errnum::kGeneric,
-                "The database has no object with id " + std::to_string(object_id) + ".");
-  }
-  const std::string b = ReadLvProp(*e);
-  return ParseProperties(Bytes(reinterpret_cast<const uint8_t*>(b.data()), b.size()), layout_,
-                         header_.code_page);
-}
-
-std::string Database::ReadLvProp(const CatalogEntry& e) {
-  const Column* lv = catalog_def_->FindColumn("LvProp");
-  if (!lv) return {};
-  PagePtr page;
-  Bytes bytes;
-  RowId data_id;
-  if (!ResolveRow(*this, *catalog_def_, e.row, page, bytes, data_id)) {
-    ThrowDamaged("the catalogue row of '" + e.name + "' has gone");
-  }
-  RowView row(*catalog_def_, layout_);
-  row.Load(bytes);
-  Value blob = Read(row, *lv);
-  return blob.kind() == Value::Kind::kBinary ? blob.bytes() : std::string();
-}
-
-ObjectProperties Database::TableProperties(const std::string& name) {
-  return Properties(FindTableEntry(name).id);
-}
-
-void Database::InvalidateTable(uint32_t tdef_page) { tables_.erase(tdef_page); }
-
-bool ResolveRow(Database& db, const TableDef& t, RowId id, PagePtr& page, Bytes& bytes,
-                RowId& data_id) {
-  const Layout& L = db.layout();
-  Pager& pager = db.pager();
-  for (int hop = 0; hop < 8; ++hop) {
-    page = pager.Get(id.page);
-    Bytes pb = page->bytes();
-    if (!IsType(pb, PageType::kData)) {
-      ThrowDamaged("a row pointer leads to a page that holds no rows");
-    }
-    const SlotKind kind = KindOf(RowTable::Flags(pb, L, id.row));
-    if (kind == SlotKind::kDeleted) return false;
-    bytes = RowTable::RowAt(pb, L, id.row);
-    if (kind == SlotKind::kForward) {
-      if (bytes.size() < 4) ThrowDamaged("a moved row's pointer is cut short");
-      id = RowId::Unpack(U32(bytes, 0));
-      continue;
-    }
-    data_id = id;
-    return true;
-  }
-  ThrowDamaged("moved rows point at each other in a loop");
-}
-
-TableScan::TableScan(Database& db, std::shared_ptr<const TableDef> table)
-    : db_(&db), table_(std::move(table)), row_(*table_, db.layout()) {
-  pages_ = UsageMap(db.pager(), db.layout()).Pages(table_->owned_map);
-}
-
-TableScan::~TableScan() = default;
-
-Value TableScan::Get(const Column& c) {
-  Value v = db_->Read(row_, c);
-  if (v.kind() != Value::Kind::kComplex) return v;
-  if (!complex_) complex_ = std::make_unique<ComplexReader>(*db_);
-  return Value::Complex(v.complex_key(), complex_->Read(*table_, c, v.complex_key()));
-}
-
-bool TableScan::Next() {
-  const Layout& L = db_->layout();
-  while (page_index_ < pages_.size()) {
-    if (!page_) {
-      uint32_t n = pages_[page_index_];
-      if (n >= db_->pager().page_count()) {
-        ++page_index_;
-        continue;
-      }
-      page_ = db_->pager().Get(n);
-      // Only data pages that this table owns hold its rows.
-      if (!IsDataPageOf(page_->bytes(), L, table_->tdef_page)) {
-        page_.reset();
-        ++page_index_;
-        continue;
-      }
-      slots_.Load(page_->bytes(), L);
-      slot_ = -1;
-    }
-    while (++slot_ < slots_.size()) {
-      if (LoadSlot()) return true;
-    }
-    page_.reset();
-    ++page_index_;
-  }
-  return false;
-}
-
-bool TableScan::LoadSlot() {
-  const RowTable::Slot& slot = slots_[static_cast<uint16_t>(slot_)];
-  const SlotKind kind = slot.kind();
-  // Deleted rows and the moved copies of other slots' rows are not rows here.
-  if (kind == SlotKind::kDeleted || kind == SlotKind::kMovedCopy) return false;
-  id_ = RowId{page_->number, static_cast<uint8_t>(slot_)};
-  Bytes bytes;
-  if (kind == SlotKind::kRow) {
-    // Most rows are where their slot is, on the page in hand.
-    data_page_ = page_;
-    data_id_ = id_;
-    bytes = slots_.Row(page_->bytes(), static_cast<uint16_t>(slot_));
-  } else if (!ResolveRow(*db_, *table_, id_, data_page_, bytes, data_id_)) {
-    return false;
-  }
-  if (bytes.empty()) return false;
-  row_.Load(bytes);
-  return true;
+  return InsertRow(*t, cells);
 }
 
 }  // namespace jet

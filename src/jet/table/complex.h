@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "jet/storage/bytes.h"
 #include "jet/record/tdef.h"
 #include "jet/record/value.h"
+#include "jet/storage/bytes.h"
 
 namespace jet {
 

@@ -9,13 +9,13 @@
 #include <cstring>
 #include <vector>
 
-#include "jet/table/database.h"
-#include "jet/storage/header.h"
 #include "jet/index/index.h"
-#include "jet/storage/page_file.h"
 #include "jet/page/data_page.h"
 #include "jet/record/properties.h"
 #include "jet/record/schema.h"
+#include "jet/storage/header.h"
+#include "jet/storage/page_file.h"
+#include "jet/table/database.h"
 
 namespace jet {
 

@@ -40,7 +40,7 @@ PagePtr RowStore::MovedRowPage(const TableDef& t, size_t len, uint32_t avoid1, u
 }
 
 void RowStore::SetCell(const Column& c, const Value& v, RowCells::Cell& cell,
-                       std::vector<std::pair<const Column*, std::string>>& pending_long) {
+                       LongValues& pending_long) {
   if (c.type == ColumnType::kBoolean) {
     if (v.kind() != Value::Kind::kBool && v.kind() != Value::Kind::kInt) {
       if (v.is_null()) throw Error(errnum::kGeneric, "A Yes/No field cannot be set to Null.");
@@ -75,9 +75,8 @@ void RowStore::SetCell(const Column& c, const Value& v, RowCells::Cell& cell,
   cell.bytes = EncodeValue(c, v, layout_, db_.header().code_page);
 }
 
-std::string RowStore::EncodeRowImage(
-    const TableDef& t, RowCells& cells,
-    const std::vector<std::pair<const Column*, std::string>>& pending_long) {
+std::string RowStore::EncodeRowImage(const TableDef& t, RowCells& cells,
+                                     const LongValues& pending_long) {
   // Long values: inline when short and the row still fits, else out of line.
   std::string image;
   bool all_inline = true;
@@ -160,6 +159,10 @@ void RowStore::Update(const TableDef& t, RowId id,
       return;
     }
   }
+  MoveRow(t, id, data_id, std::move(image));
+}
+
+void RowStore::MoveRow(const TableDef& t, RowId id, RowId data_id, std::string image) {
   PagePtr target = MovedRowPage(t, image.size(), id.page, data_id.page);
   RowId moved;
   {
@@ -223,6 +226,43 @@ RowId RowStore::Insert(const TableDef& t,
   if (layout_.jet3 && !t.real_indexes.empty()) {
     throw Error(errnum::kGeneric, "Rows cannot be added to indexed tables of Access 97 databases.");
   }
+  // Counters as they are now on the definition's first page.
+  PagePtr first = pager_.Get(t.tdef_page);
+  const uint32_t row_count = U32(first->bytes(), layout_.tdef_row_count);
+  uint32_t autonumber = U32(first->bytes(), layout_.tdef_autonumber);
+  const std::vector<Value> row = NewRowValues(t, values, autonumber);
+  // Index keys, and every refusal, before anything changes.
+  const std::vector<PendingKey> keys = NewRowKeys(t, row);
+  CheckReferences(t, row);
+  RowCells cells;
+  cells.cells.resize(t.max_cols);
+  LongValues pending_long;
+  for (const Column& c : t.columns) {
+    if (c.number >= t.max_cols) continue;
+    SetCell(c, row[c.number], cells.cells[c.number], pending_long);
+  }
+  std::string image = EncodeRowImage(t, cells, pending_long);
+  PagePtr page = InsertPage(t, image.size());
+  RowId id;
+  {
+    DataPage dp(page->mutable_bytes(), layout_);
+    uint16_t slot = dp.Add(std::move(image));
+    dp.Store();
+    id = RowId{page->number, static_cast<uint8_t>(slot)};
+  }
+  for (const PendingKey& p : keys) {
+    const RealIndex& r = t.real_indexes[p.index];
+    IndexTree tree(pager_, allocator_, layout_, t.tdef_page, r.first_page, r.usage_map,
+                   &index_cache_);
+    tree.Insert(p.key, id.Packed());
+  }
+  CountNewRow(t, row_count, autonumber, keys);
+  return id;
+}
+
+std::vector<Value> RowStore::NewRowValues(
+    const TableDef& t, const std::vector<std::pair<const Column*, Value>>& values,
+    uint32_t& autonumber) {
   std::vector<Value> row(t.max_cols);
   std::vector<bool> given(t.max_cols, false);
   for (const auto& [c, v] : values) {
@@ -237,10 +277,6 @@ RowId RowStore::Insert(const TableDef& t,
     given[c->number] = true;
     row[c->number] = v;
   }
-  // Counters as they are now on the definition's first page.
-  PagePtr first = pager_.Get(t.tdef_page);
-  const uint32_t row_count = U32(first->bytes(), layout_.tdef_row_count);
-  uint32_t autonumber = U32(first->bytes(), layout_.tdef_autonumber);
   for (const Column& c : t.columns) {
     if (c.number >= t.max_cols) continue;
     Value& v = row[c.number];
@@ -264,13 +300,12 @@ RowId RowStore::Insert(const TableDef& t,
       autonumber = static_cast<uint32_t>(v.as_int());
     }
   }
-  // Index keys, and every refusal, before anything changes.
-  struct Pending {
-    size_t index;
-    std::string key;
-    bool existed;
-  };
-  std::vector<Pending> keys;
+  return row;
+}
+
+std::vector<RowStore::PendingKey> RowStore::NewRowKeys(const TableDef& t,
+                                                       const std::vector<Value>& row) {
+  std::vector<PendingKey> keys;
   for (size_t i = 0; i < t.real_indexes.size(); ++i) {
     const RealIndex& r = t.real_indexes[i];
     if ((r.flags & kIndexRequired) && KeyHasNull(r, row)) {
@@ -296,8 +331,12 @@ RowId RowStore::Insert(const TableDef& t,
     }
     keys.push_back({i, std::move(key), existed});
   }
-  // Enforced relationships where this table refers to another: the row
-  // referred to must exist (a key with a null refers to nothing).
+  return keys;
+}
+
+// Enforced relationships where this table refers to another: the row referred
+// to must exist (a key with a null refers to nothing).
+void RowStore::CheckReferences(const TableDef& t, const std::vector<Value>& row) {
   for (const LogicalIndex& li : t.logical_indexes) {
     if (li.kind != 2 || li.related_type != 2) continue;
     if (li.real_index >= t.real_indexes.size()) ThrowDamaged("an index names no real index");
@@ -327,40 +366,21 @@ RowId RowStore::Insert(const TableDef& t,
                       (e ? e->name : std::string("?")) + "'.");
     }
   }
-  RowCells cells;
-  cells.cells.resize(t.max_cols);
-  std::vector<std::pair<const Column*, std::string>> pending_long;
-  for (const Column& c : t.columns) {
-    if (c.number >= t.max_cols) continue;
-    SetCell(c, row[c.number], cells.cells[c.number], pending_long);
-  }
-  std::string image = EncodeRowImage(t, cells, pending_long);
-  PagePtr page = InsertPage(t, image.size());
-  RowId id;
-  {
-    DataPage dp(page->mutable_bytes(), layout_);
-    uint16_t slot = dp.Add(std::move(image));
-    dp.Store();
-    id = RowId{page->number, static_cast<uint8_t>(slot)};
-  }
-  for (const Pending& p : keys) {
-    const RealIndex& r = t.real_indexes[p.index];
-    IndexTree tree(pager_, allocator_, layout_, t.tdef_page, r.first_page, r.usage_map,
-                   &index_cache_);
-    tree.Insert(p.key, id.Packed());
-  }
+}
+
+void RowStore::CountNewRow(const TableDef& t, uint32_t row_count, uint32_t autonumber,
+                           const std::vector<PendingKey>& keys) {
   PagePtr w = pager_.GetForWrite(t.tdef_page);
   MutableBytes b = w->mutable_bytes();
   Put32(b, layout_.tdef_row_count, row_count + 1);
   Put32(b, layout_.tdef_autonumber, autonumber);
   // Per index: entries, and distinct keys.
-  for (const Pending& p : keys) {
+  for (const PendingKey& p : keys) {
     size_t at = layout_.tdef_header_end + p.index * layout_.real_idx_count_entry;
     Put32(b, at, U32(b, at) + 1);
     if (!p.existed) Put32(b, at + 4, U32(b, at + 4) + 1);
   }
   db_.InvalidateTable(t.tdef_page);
-  return id;
 }
 
 }  // namespace jet

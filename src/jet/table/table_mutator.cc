@@ -17,6 +17,12 @@ MutableBytes Mut(std::string& s) {
   return MutableBytes(reinterpret_cast<uint8_t*>(s.data()), s.size());
 }
 
+// Columns whose values live in a row's variable section.
+bool IsVariable(ColumnType type) {
+  return type == ColumnType::kMemo || type == ColumnType::kOle || type == ColumnType::kText ||
+         type == ColumnType::kBinary;
+}
+
 // An empty inline usage map: type 0, first page 0, no page set.
 std::string EmptyMapRow(const Layout& L) { return std::string(L.usage_map_row, '\0'); }
 
@@ -120,8 +126,25 @@ void TableMutator::AddColumn(const std::string& table, const std::string& column
         errnum::kGeneric,
         "The table '" + table + "' has used up its field numbers; compact the database first.");
   }
-  bool variable = type == ColumnType::kMemo || type == ColumnType::kOle ||
-                  type == ColumnType::kText || type == ColumnType::kBinary;
+  const bool first_variable = IsVariable(type) && t.var_cols == 0;
+  InsertColumn(t, column, type, text_chars);
+  WriteTableDef(t);
+  if (first_variable) {
+    // Rows written while the table had no variable columns have no variable
+    // section at all. Access reads them by their column count, but other
+    // readers expect the section and misread such rows, so every row is
+    // written again in the current layout (its values unchanged).
+    auto nt = db_.Table(table);
+    std::vector<RowId> ids;
+    TableScan scan(db_, nt);
+    while (scan.Next()) ids.push_back(scan.id());
+    for (RowId id : ids) db_.UpdateRow(*nt, id, {});
+  }
+}
+
+void TableMutator::InsertColumn(TableDef& t, const std::string& column, ColumnType type,
+                                uint16_t text_chars) {
+  const bool variable = IsVariable(type);
   uint16_t length = 0;
   switch (type) {
     case ColumnType::kBoolean:
@@ -232,19 +255,6 @@ void TableMutator::AddColumn(const std::string& table, const std::string& column
   if (variable)
     Put16(buf, layout_.tdef_var_cols,
           static_cast<uint16_t>(std::max<int>(t.var_cols, var_index + 1)));
-  const bool first_variable = variable && t.var_cols == 0;
-  WriteTableDef(t);
-  if (first_variable) {
-    // Rows written while the table had no variable columns have no variable
-    // section at all. Access reads them by their column count, but other
-    // readers expect the section and misread such rows, so every row is
-    // written again in the current layout (its values unchanged).
-    auto nt = db_.Table(table);
-    std::vector<RowId> ids;
-    TableScan scan(db_, nt);
-    while (scan.Next()) ids.push_back(scan.id());
-    for (RowId id : ids) db_.UpdateRow(*nt, id, {});
-  }
 }
 
 void TableMutator::DropColumn(const std::string& table, const std::string& column) {
@@ -265,6 +275,14 @@ void TableMutator::DropColumn(const std::string& table, const std::string& colum
                 "The field '" + c->name +
                     "' holds attachments or multiple values and cannot be deleted here.");
   }
+  CheckNoRelationship(table, c->name);
+  const std::string dropped_name = c->name;
+  RemoveColumn(t, *c);
+  WriteTableDef(t);
+  DropColumnProperties(t.tdef_page, dropped_name);
+}
+
+void TableMutator::CheckNoRelationship(const std::string& table, const std::string& column) {
   // Relationships name their columns in MSysRelationships.
   for (const auto& e : db_.Catalog()) {
     if (e.type != 1 || e.name != "MSysRelationships") continue;
@@ -280,17 +298,19 @@ void TableMutator::DropColumn(const std::string& table, const std::string& colum
       auto is = [&](const Column* oc, const Column* cc) {
         Value o = scan.Get(*oc), v = scan.Get(*cc);
         return o.kind() == Value::Kind::kText && v.kind() == Value::Kind::kText &&
-               NamesEqual(o.bytes(), table) && NamesEqual(v.bytes(), c->name);
+               NamesEqual(o.bytes(), table) && NamesEqual(v.bytes(), column);
       };
       if (is(obj, col) || is(robj, rcol)) {
         throw Error(errnum::kGeneric,
-                    "The field '" + c->name + "' cannot be deleted: it is part of a relationship.");
+                    "The field '" + column + "' cannot be deleted: it is part of a relationship.");
       }
     }
   }
-  const uint16_t number = c->number;
-  const std::string dropped_name = c->name;
-  size_t index = static_cast<size_t>(c - t.columns.data());
+}
+
+void TableMutator::RemoveColumn(TableDef& t, const Column& c) {
+  const uint16_t number = c.number;
+  const size_t index = static_cast<size_t>(&c - t.columns.data());
   std::vector<uint8_t>& buf = t.buffer;
   // The column map entry and its two map rows go, as Access removes them.
   // The column's long-value pages stay allocated: nothing refers to them
@@ -327,8 +347,6 @@ void TableMutator::DropColumn(const std::string& table, const std::string& colum
   buf.erase(buf.begin() + static_cast<long>(desc_at),
             buf.begin() + static_cast<long>(desc_at + layout_.col_desc_size));
   Put16(buf, layout_.tdef_num_cols, static_cast<uint16_t>(t.columns.size() - 1));
-  WriteTableDef(t);
-  DropColumnProperties(t.tdef_page, dropped_name);
 }
 
 void TableMutator::DropColumnProperties(uint32_t tdef_page, const std::string& column) {
@@ -429,6 +447,20 @@ void TableMutator::CreateTable(const std::string& name, const std::vector<NewCol
   if (layout_.jet3) {
     throw Error(errnum::kGeneric, "Tables cannot be created in Access 97 databases.");
   }
+  const int32_t parent_id = CheckNewTableName(name);
+  TableDesign design = DesignColumns(columns);
+  if (!primary_key.empty()) design.indexes.push_back(DesignPrimaryKey(columns, primary_key));
+  uint32_t tdef_page = WriteNewTable(design);
+  CatalogRow row;
+  row.id = static_cast<int32_t>(tdef_page);
+  row.parent_id = parent_id;
+  row.name = name;
+  row.type = 1;
+  row.date = AccessDateNow();
+  AddCatalogRow(row);
+}
+
+int32_t TableMutator::CheckNewTableName(const std::string& name) {
   CheckObjectName(name, "table");
   int32_t parent_id = kTablesContainer;
   for (const auto& e : db_.Catalog()) {
@@ -447,6 +479,10 @@ void TableMutator::CreateTable(const std::string& name, const std::vector<NewCol
       throw Error(errnum::kGeneric, "Table '" + e.name + "' already exists.");
     }
   }
+  return parent_id;
+}
+
+TableDesign TableMutator::DesignColumns(const std::vector<NewColumn>& columns) {
   if (columns.empty()) throw Error(errnum::kGeneric, "A table needs at least one field.");
   if (columns.size() > 255) throw Error(errnum::kGeneric, "Too many fields defined.");
   TableDesign design;
@@ -501,41 +537,36 @@ void TableMutator::CreateTable(const std::string& name, const std::vector<NewCol
     }
     design.columns.push_back(std::move(c));
   }
-  if (!primary_key.empty()) {
-    IndexDesign pk;
-    pk.name = "PrimaryKey";
-    pk.flags = kIndexBase | kIndexUnique | kIndexRequired;
-    pk.kind = 1;
-    if (primary_key.size() > 10) {
-      throw Error(errnum::kGeneric, "A primary key can have at most 10 fields.");
-    }
-    for (const auto& key : primary_key) {
-      auto it = std::find_if(columns.begin(), columns.end(),
-                             [&](const NewColumn& n) { return NamesEqual(n.name, key); });
-      if (it == columns.end()) {
-        throw Error(errnum::kNoSuchColumn, "The primary key names the field '" + key +
-                                               "', which the table does not have.");
-      }
-      if (!Indexable(it->type)) {
-        throw Error(errnum::kGeneric, "The field '" + it->name + "' of type " + TypeName(it->type) +
-                                          " cannot be part of a primary key.");
-      }
-      uint16_t number = static_cast<uint16_t>(it - columns.begin());
-      if (std::find(pk.columns.begin(), pk.columns.end(), number) != pk.columns.end()) {
-        throw Error(errnum::kGeneric, "The primary key names the field '" + key + "' twice.");
-      }
-      pk.columns.push_back(number);
-    }
-    design.indexes.push_back(std::move(pk));
+  return design;
+}
+
+IndexDesign TableMutator::DesignPrimaryKey(const std::vector<NewColumn>& columns,
+                                           const std::vector<std::string>& primary_key) {
+  IndexDesign pk;
+  pk.name = "PrimaryKey";
+  pk.flags = kIndexBase | kIndexUnique | kIndexRequired;
+  pk.kind = 1;
+  if (primary_key.size() > 10) {
+    throw Error(errnum::kGeneric, "A primary key can have at most 10 fields.");
   }
-  uint32_t tdef_page = WriteNewTable(design);
-  CatalogRow row;
-  row.id = static_cast<int32_t>(tdef_page);
-  row.parent_id = parent_id;
-  row.name = name;
-  row.type = 1;
-  row.date = AccessDateNow();
-  AddCatalogRow(row);
+  for (const auto& key : primary_key) {
+    auto it = std::find_if(columns.begin(), columns.end(),
+                           [&](const NewColumn& n) { return NamesEqual(n.name, key); });
+    if (it == columns.end()) {
+      throw Error(errnum::kNoSuchColumn,
+                  "The primary key names the field '" + key + "', which the table does not have.");
+    }
+    if (!Indexable(it->type)) {
+      throw Error(errnum::kGeneric, "The field '" + it->name + "' of type " + TypeName(it->type) +
+                                        " cannot be part of a primary key.");
+    }
+    uint16_t number = static_cast<uint16_t>(it - columns.begin());
+    if (std::find(pk.columns.begin(), pk.columns.end(), number) != pk.columns.end()) {
+      throw Error(errnum::kGeneric, "The primary key names the field '" + key + "' twice.");
+    }
+    pk.columns.push_back(number);
+  }
+  return pk;
 }
 
 }  // namespace jet

@@ -1,11 +1,9 @@
 #include "jet/storage/pager.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include "jet/storage/bytes.h"
@@ -150,6 +148,7 @@ void Pager::EvictIfNeeded() {
   while (clean_.size() > capacity_) {
     uint32_t victim = lru_.back();
     lru_.pop_back();
+    assert(!dirty_.count(victim));  // a changed page stays until its commit
     auto it = clean_.find(victim);
     // A page nobody else holds can take the next page read.
     if (it->second.page.use_count() == 1 && spare_.size() < kReadAhead) {
@@ -196,6 +195,8 @@ PagePtr Pager::GetForWrite(uint32_t number) {
   if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
   PagePtr p = Get(number);
   JournalOriginal(number);
+  // Its original is safe before anyone can change it.
+  assert(number >= committed_pages_ || journaled_.count(number));
   if (auto c = clean_.find(number); c != clean_.end()) {
     lru_.erase(c->second.lru);
     clean_.erase(c);

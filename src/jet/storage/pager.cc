@@ -1,6 +1,5 @@
 #include "jet/storage/pager.h"
 
-
 #include <algorithm>
 #include <array>
 #include <cassert>

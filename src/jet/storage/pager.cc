@@ -61,6 +61,47 @@ std::string Pager::JournalPath(const std::string& db_path) { return db_path + "-
 Pager::Pager(PageFile file, uint32_t page_size) : file_(std::move(file)), page_size_(page_size) {
   page_count_ = static_cast<uint32_t>(file_.Size() / page_size_);
   committed_pages_ = page_count_;
+  frames_.resize(page_count_);
+}
+
+void Pager::Link(uint32_t n) {
+  Frame& f = frames_[n];
+  f.older = newest_;
+  f.newer = kNone;
+  if (newest_ != kNone) frames_[newest_].newer = n;
+  newest_ = n;
+  if (oldest_ == kNone) oldest_ = n;
+  ++clean_count_;
+}
+
+void Pager::Unlink(uint32_t n) {
+  Frame& f = frames_[n];
+  if (f.newer != kNone) {
+    frames_[f.newer].older = f.older;
+  } else {
+    newest_ = f.older;
+  }
+  if (f.older != kNone) {
+    frames_[f.older].newer = f.newer;
+  } else {
+    oldest_ = f.newer;
+  }
+  f.newer = f.older = kNone;
+  --clean_count_;
+}
+
+void Pager::Hold(uint32_t n, PagePtr page) {
+  if (n >= frames_.size()) frames_.resize(n + 1);
+  assert(!frames_[n].page);
+  frames_[n].page = std::move(page);
+  Link(n);
+}
+
+void Pager::DropAll() {
+  frames_.assign(page_count_, Frame{});
+  newest_ = oldest_ = kNone;
+  clean_count_ = 0;
+  dirty_.clear();
 }
 
 Pager::~Pager() {
@@ -82,17 +123,18 @@ void Pager::EnsureRecovered() {
                 "when it is opened again.");
   }
   needs_recovery_ = false;
-  clean_.clear();
-  lru_.clear();
   page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+  DropAll();
 }
 
 PagePtr Pager::Get(uint32_t number) {
   EnsureRecovered();
-  if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
-  if (auto c = clean_.find(number); c != clean_.end()) {
-    lru_.splice(lru_.begin(), lru_, c->second.lru);
-    return c->second.page;
+  if (Frame* f = FrameOf(number)) {
+    if (!f->dirty && newest_ != number) {
+      Unlink(number);
+      Link(number);
+    }
+    return f->page;
   }
   if (number >= page_count_) {
     ThrowDamaged("a page pointer (" + std::to_string(number) + ") points past the end of the file");
@@ -101,8 +143,7 @@ PagePtr Pager::Get(uint32_t number) {
   // it as well, up to the first one already held: one system call for many.
   uint32_t batch = 1;
   if (number == last_miss_ + 1) {
-    while (batch < kReadAhead && number + batch < page_count_ && !clean_.count(number + batch) &&
-           !dirty_.count(number + batch)) {
+    while (batch < kReadAhead && number + batch < page_count_ && !FrameOf(number + batch)) {
       ++batch;
     }
   }
@@ -131,8 +172,7 @@ PagePtr Pager::Get(uint32_t number) {
     Page& p = *pages[k];
     p.number = number + k;
     if (p.number != 0 && codec_) codec_->Decode(p.number, p.data);
-    lru_.push_front(p.number);
-    clean_[p.number] = Entry{pages[k], lru_.begin()};
+    Hold(p.number, pages[k]);
   }
   EvictIfNeeded();
   return pages[0];
@@ -144,16 +184,14 @@ void Pager::SetCachePages(size_t pages) {
 }
 
 void Pager::EvictIfNeeded() {
-  while (clean_.size() > capacity_) {
-    uint32_t victim = lru_.back();
-    lru_.pop_back();
-    assert(!dirty_.count(victim));  // a changed page stays until its commit
-    auto it = clean_.find(victim);
+  while (clean_count_ > capacity_) {
+    const uint32_t victim = oldest_;
+    Frame& f = frames_[victim];
+    assert(!f.dirty);  // a changed page stays until its commit
+    Unlink(victim);
     // A page nobody else holds can take the next page read.
-    if (it->second.page.use_count() == 1 && spare_.size() < kReadAhead) {
-      spare_.push_back(std::move(it->second.page));
-    }
-    clean_.erase(it);
+    if (f.page.use_count() == 1 && spare_.size() < kReadAhead) spare_.push_back(std::move(f.page));
+    f.page.reset();
   }
 }
 
@@ -176,7 +214,7 @@ void Pager::JournalOriginal(uint32_t number) {
     journal_records_ = 0;
     WriteJournalHeader(0, false);
   }
-  if (number >= committed_pages_ || journaled_.count(number)) return;
+  if (number >= committed_pages_ || (number < frames_.size() && frames_[number].dirty)) return;
   std::vector<uint8_t> rec(8 + page_size_);
   Put32(rec, 0, number);
   size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
@@ -186,21 +224,17 @@ void Pager::JournalOriginal(uint32_t number) {
         static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + page_size_))));
   journal_->WriteAt(kJournalHeader + static_cast<uint64_t>(journal_records_) * rec.size(), rec);
   ++journal_records_;
-  journaled_[number] = true;
 }
 
 PagePtr Pager::GetForWrite(uint32_t number) {
   EnsureRecovered();
-  if (auto d = dirty_.find(number); d != dirty_.end()) return d->second;
+  if (Frame* f = FrameOf(number); f && f->dirty) return f->page;
   PagePtr p = Get(number);
   JournalOriginal(number);
-  // Its original is safe before anyone can change it.
-  assert(number >= committed_pages_ || journaled_.count(number));
-  if (auto c = clean_.find(number); c != clean_.end()) {
-    lru_.erase(c->second.lru);
-    clean_.erase(c);
-  }
-  dirty_[number] = p;
+  Frame& f = frames_[number];
+  Unlink(number);
+  f.dirty = true;
+  dirty_.push_back(number);
   return p;
 }
 
@@ -210,7 +244,10 @@ PagePtr Pager::Append() {
   auto p = std::make_shared<Page>();
   p->number = page_count_++;
   p->data.assign(page_size_, 0);
-  dirty_[p->number] = p;
+  if (frames_.size() < page_count_) frames_.resize(page_count_);
+  frames_[p->number].page = p;
+  frames_[p->number].dirty = true;
+  dirty_.push_back(p->number);
   return p;
 }
 
@@ -223,13 +260,11 @@ void Pager::Commit() {
     journal_->Sync();
     file_.file_system().SyncFolderOf(journal_->path());
 
-    std::vector<uint32_t> order;
-    order.reserve(dirty_.size());
-    for (auto& [n, p] : dirty_) order.push_back(n);
+    std::vector<uint32_t> order = dirty_;
     std::sort(order.begin(), order.end());
     std::vector<uint8_t> buf(page_size_);
     for (uint32_t n : order) {
-      const PagePtr& p = dirty_[n];
+      const PagePtr& p = frames_[n].page;
       std::memcpy(buf.data(), p->data.data(), page_size_);
       if (n != 0 && codec_) codec_->Encode(n, buf);
       file_.WriteAt(static_cast<uint64_t>(n) * page_size_, buf);
@@ -248,36 +283,35 @@ void Pager::Commit() {
       // or at the next open.
       needs_recovery_ = true;
     }
-    dirty_.clear();
-    clean_.clear();
-    lru_.clear();
-    journaled_.clear();
     try {
       page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
     } catch (...) {
     }
+    DropAll();
     throw;
   }
   std::string jp = journal_->path();
   journal_.reset();
   file_.file_system().Remove(jp);
   file_.file_system().SyncFolderOf(jp);
-  for (auto& [n, p] : dirty_) {
-    lru_.push_front(n);
-    clean_[n] = Entry{p, lru_.begin()};
+  for (uint32_t n : dirty_) {
+    frames_[n].dirty = false;
+    Link(n);
   }
   dirty_.clear();
-  journaled_.clear();
   committed_pages_ = page_count_;
   EvictIfNeeded();
 }
 
 void Pager::Rollback() {
-  for (auto& [n, p] : dirty_) clean_.erase(n);
+  // Changed pages were changed in place: they are read again from the file.
+  for (uint32_t n : dirty_) {
+    frames_[n].page.reset();
+    frames_[n].dirty = false;
+  }
   dirty_.clear();
-  // Dirty pages were changed in place; any clean copy of them is gone above.
-  journaled_.clear();
   page_count_ = committed_pages_;
+  frames_.resize(page_count_);
   if (journal_) {
     std::string jp = journal_->path();
     journal_.reset();

@@ -6,11 +6,9 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "jet/storage/page_codec.h"
@@ -53,6 +51,7 @@ class Pager {
 
   bool in_transaction() const { return !dirty_.empty() || page_count_ != committed_pages_; }
   size_t dirty_count() const { return dirty_.size(); }
+  size_t cached_count() const { return clean_count_ + dirty_.size(); }
   // Makes every change durable. On failure the file is rolled back to the
   // last commit and the cache is emptied; the error is rethrown.
   void Commit();
@@ -80,20 +79,36 @@ class Pager {
 
   size_t capacity_ = 512;
   static constexpr uint32_t kReadAhead = 16;
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
   uint32_t last_miss_ = 0xFFFFFFF0;  // the last page read from the file
   std::vector<PagePtr> spare_;       // evicted pages no one holds, for the next reads
-  std::list<uint32_t> lru_;
-  struct Entry {
+
+  // What is held of each page, found by its number without hashing: the
+  // table has an entry for every page of the file. Clean pages are linked
+  // from the most to the least recently used; changed ones are not linked
+  // and never evicted.
+  struct Frame {
     PagePtr page;
-    std::list<uint32_t>::iterator lru;
+    bool dirty = false;
+    uint32_t newer = kNone;
+    uint32_t older = kNone;
   };
-  std::unordered_map<uint32_t, Entry> clean_;
-  std::unordered_map<uint32_t, PagePtr> dirty_;
+  Frame* FrameOf(uint32_t number) {
+    return number < frames_.size() && frames_[number].page ? &frames_[number] : nullptr;
+  }
+  void Link(uint32_t number);    // as the most recent clean page
+  void Unlink(uint32_t number);  // out of the clean list
+  void Hold(uint32_t number, PagePtr page);
+  void DropAll();
+  std::vector<Frame> frames_;
+  uint32_t newest_ = kNone;
+  uint32_t oldest_ = kNone;
+  size_t clean_count_ = 0;
+  std::vector<uint32_t> dirty_;  // changed pages, in the order first changed
 
   // Journal of the open transaction.
   std::unique_ptr<PageFile> journal_;
   uint32_t journal_records_ = 0;
-  std::unordered_map<uint32_t, bool> journaled_;
   bool needs_recovery_ = false;
 };
 

@@ -162,6 +162,8 @@ class Database {
   Database() = default;
   void Load(const std::string& path, const OpenOptions& options, PageFile file);
   void CheckPassword(const std::string& password, std::span<const uint8_t> raw_page0);
+  // Opens of a file already open here: the Office encryption password.
+  void CheckOfficePassword(const std::string& password, std::span<const uint8_t> raw_page0);
   void UpgradeToWritable();
   void RequireWritable();
   void ForgetCaches();
@@ -203,6 +205,7 @@ class Database {
   std::shared_ptr<const TableDef> catalog_def_;
   std::map<uint32_t, std::shared_ptr<const TableDef>> tables_;
   std::u16string password_;
+  std::string office_password_;  // the Office encryption password this object was opened with
   std::unique_ptr<PageAllocator> allocator_;
   // Pages that recently had room, so consecutive writes fill them up.
   std::map<uint32_t, uint32_t> move_page_;    // tdef page -> data page

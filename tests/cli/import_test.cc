@@ -128,8 +128,8 @@ TEST(Csv, LengthsCountUtf16Units) {
     if (i < 128) e128 += emoji;
     e200 += emoji;
   }
-  EXPECT_EQ(Guess({(e127 + "x").c_str()}), jet::ColumnType::kText);  // 255 units
-  EXPECT_EQ(Guess({e128.c_str()}), jet::ColumnType::kMemo);          // 256 units
+  EXPECT_EQ(Guess({(e127 + "x").c_str()}), jet::ColumnType::kText);   // 255 units
+  EXPECT_EQ(Guess({e128.c_str()}), jet::ColumnType::kMemo);           // 256 units
   EXPECT_EQ(Guess({"short", e200.c_str()}), jet::ColumnType::kMemo);  // 400 units
 
   jet::NewColumn c;

@@ -119,9 +119,13 @@ void DataPage::Store() {
     const Slot& s = slots_[i];
     const uint32_t len = static_cast<uint32_t>(s.size());
     uint32_t start = end - len;
-    const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data())
-                                 : scratch.data() + (s.offset - low);
-    if (len) std::memmove(page_.data() + start, src, len);
+    // A row without bytes (a deleted one keeps offset 0) has nothing to copy
+    // and may lie outside the copied region.
+    if (len) {
+      const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data())
+                                   : scratch.data() + (s.offset - low);
+      std::memmove(page_.data() + start, src, len);
+    }
     Put16(page_, layout_->data_header + 2 * i, static_cast<uint16_t>(start | s.flags));
     end = start;
   }

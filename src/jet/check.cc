@@ -50,7 +50,13 @@ class Checker {
       Problem(std::string("the catalogue cannot be read: ") + e.what());
       owners_known_ = false;
     }
-    if (owners_known_) CheckUnownedPages();
+    if (owners_known_) {
+      try {
+        CheckUnownedPages();
+      } catch (const Error& e) {
+        Problem(std::string("the pages cannot all be read: ") + e.what());
+      }
+    }
     return std::move(report_);
   }
 
@@ -76,7 +82,7 @@ class Checker {
         for (size_t at = 1; at + 4 <= row.size(); at += 4) Mark(set, U32(row, at));
       }
       // The file-wide map names free pages, not owned ones.
-      if (id.page != 1) {
+      if (row_pointer != RowId{1, 0}.Packed()) {
         for (uint32_t pg : ReadUsageMap(pager_, L_, row_pointer)) Mark(set, pg);
       }
     } catch (const Error&) {

@@ -313,7 +313,7 @@ bool ParseDateText(const std::string& text, double& out) {
 void TypeGuess::Add(const std::string& field) {
   if (field.empty()) return;
   any_ = true;
-  longest_ = std::max(longest_, jet::Utf8Length(field));
+  longest_ = std::max(longest_, jet::Utf16Length(field));
   int64_t n;
   double x;
   if (all_long_ && !(ParseLong(field, n) && n >= INT32_MIN && n <= INT32_MAX)) all_long_ = false;
@@ -346,7 +346,7 @@ jet::Value ParseField(const jet::NewColumn& c, const std::string& field) {
       c.type == ColumnType::kText || c.type == ColumnType::kMemo ? field : Trim(field);
   switch (c.type) {
     case ColumnType::kText:
-      if (jet::Utf8Length(s) > c.text_chars) Mismatch(c, field, "it is too long");
+      if (jet::Utf16Length(s) > c.text_chars) Mismatch(c, field, "it is too long");
       return Value::Text(s);
     case ColumnType::kMemo:
       return Value::Text(s);

@@ -46,6 +46,9 @@ uint64_t HashValue(const jet::Value& v, uint64_t h) {
     case K::kBool:
     case K::kInt:
     case K::kCurrency:
+    case K::kDateTimeExt:
+    case K::kComplex:
+      // These keep their payload in the integer (ticks, the complex key).
       return Mix(h ^ static_cast<uint64_t>(v.as_int()));
     case K::kDouble: {
       double d = v.as_double();

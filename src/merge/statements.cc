@@ -6,6 +6,7 @@
 #include "db/sql.h"
 #include "jet/storage/error.h"
 #include "jet/record/tdef.h"
+#include "jet/record/text.h"
 
 namespace merge {
 
@@ -45,16 +46,6 @@ std::string TrimBlanks(std::string_view text) {
 
 namespace {
 
-// Access stores names as UTF-16, so a character beyond the first plane
-// takes two of the 64.
-int NameLength(std::string_view utf8) {
-  int units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
-  }
-  return units;
-}
-
 bool IsForbidden(unsigned char c) {
   return c < 0x20 || c == 0x7F || c == '.' || c == '!' || c == '`' || c == '[' || c == ']';
 }
@@ -81,7 +72,9 @@ std::optional<std::string> NameProblem(std::string_view typed,
   std::string name = TrimBlanks(typed);
   if (name.empty()) return "Please type a name for the new field.";
   if (typed.front() == ' ') return "The name of the new field cannot start with a blank.";
-  if (NameLength(name) > kMaxNameLength) {
+  // Access stores names as UTF-16, so a character beyond the first plane
+  // takes two of the 64.
+  if (jet::Utf16Length(name) > static_cast<size_t>(kMaxNameLength)) {
     return "The name of the new field is too long: it may have at most " +
            std::to_string(kMaxNameLength) + " characters.";
   }

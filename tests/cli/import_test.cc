@@ -118,6 +118,67 @@ TEST(Csv, FieldsBecomeValuesOfTheirType) {
   EXPECT_FALSE(cli::ParseTypeName("decimal", c));
 }
 
+// Lengths count UTF-16 units, as Access does: an emoji takes two of a text
+// column's 255 characters.
+TEST(Csv, LengthsCountUtf16Units) {
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  std::string e127, e128, e200;
+  for (int i = 0; i < 200; ++i) {
+    if (i < 127) e127 += emoji;
+    if (i < 128) e128 += emoji;
+    e200 += emoji;
+  }
+  EXPECT_EQ(Guess({(e127 + "x").c_str()}), jet::ColumnType::kText);   // 255 units
+  EXPECT_EQ(Guess({e128.c_str()}), jet::ColumnType::kMemo);           // 256 units
+  EXPECT_EQ(Guess({"short", e200.c_str()}), jet::ColumnType::kMemo);  // 400 units
+
+  jet::NewColumn c;
+  ASSERT_TRUE(cli::ParseTypeName("text", c));
+  EXPECT_THROW(cli::ParseField(c, e200), jet::Error);
+  EXPECT_THROW(cli::ParseField(c, e128), jet::Error);
+  EXPECT_EQ(cli::ParseField(c, e127 + "x").bytes(), e127 + "x");
+  ASSERT_TRUE(cli::ParseTypeName("text(3)", c));
+  EXPECT_THROW(cli::ParseField(c, emoji + emoji), jet::Error);
+  EXPECT_EQ(cli::ParseField(c, "a" + emoji).bytes(), "a" + emoji);
+}
+
+TEST(Import, EmojiTextBecomesMemoOrIsRefusedByItsUnits) {
+  ScratchDir dir;
+  const std::string db = (dir.path() / "e.accdb").string();
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  std::string e127, e200;
+  for (int i = 0; i < 200; ++i) {
+    if (i < 127) e127 += emoji;
+    e200 += emoji;
+  }
+  int status = 0;
+  Tessaly("create " + testing_support::ShellQuote(db), status);
+  ASSERT_EQ(status, 0);
+  auto import = [&](const std::string& name, const std::string& text, const std::string& extra) {
+    const std::string csv = (dir.path() / (name + ".csv")).string();
+    testing_support::WriteFile(csv, text);
+    return Tessaly("import " + testing_support::ShellQuote(db) + " " + name + " " +
+                       testing_support::ShellQuote(csv) + " " + extra,
+                   status);
+  };
+  std::string out = import("Guessed", "fits,long\n" + e127 + "x," + e200 + "\n", "");
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_EQ(Tessaly("columns " + testing_support::ShellQuote(db) + " Guessed", status),
+            "fits\ttext\nlong\tmemo\n");
+  out = import("Declared", "v\n" + e200 + "\n", "--type v=text");
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("too long"), std::string::npos) << out;
+
+  auto d = jet::Database::Open(db, jet::OpenOptions{});
+  auto t = d->Table("Guessed");
+  jet::TableScan scan(*d, t);
+  ASSERT_TRUE(scan.Next());
+  EXPECT_EQ(scan.Get(*t->FindColumn("fits")).bytes(), e127 + "x");
+  EXPECT_EQ(scan.Get(*t->FindColumn("long")).bytes(), e200);
+  EXPECT_EQ(d->UserTables(), std::vector<std::string>{"Guessed"});  // the refused one left nothing
+  EXPECT_TRUE(jet::CheckDatabase(*d).ok());
+}
+
 class CreateAndImport : public ::testing::TestWithParam<const char*> {};
 
 const char kTypesCsv[] =

@@ -115,6 +115,37 @@ TEST(Connection, OpenFailuresHaveClearTexts) {
             db::kErrObjectOpen);
 }
 
+// Going back to the database page and typing another password opens a second
+// connection to the file the first still holds: it must be checked like the
+// first, for Office-encrypted .accdb files and database passwords of .mdb files.
+TEST(Connection, ASecondConnectionToAnOpenFileChecksItsPassword) {
+  ScratchDir scratch;
+  for (const char* fixture :
+       {"mdb-reader/office-agile-4.4.accdb", "mdb-reader/V2000_with-password.mdb"}) {
+    SCOPED_TRACE(fixture);
+    const std::string path = scratch.Copy(fixture);
+    db::Connection first_try;
+    std::string alone;
+    ASSERT_EQ(ErrorOf([&] { OpenRw(first_try, path, "wrong"); }, &alone),
+              jet::errnum::kWrongPassword);
+
+    db::Connection holder;
+    OpenRw(holder, path, "password");
+    db::Connection second;
+    std::string shared;
+    EXPECT_EQ(ErrorOf([&] { OpenRw(second, path, "wrong"); }, &shared),
+              jet::errnum::kWrongPassword);
+    EXPECT_EQ(shared, alone);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(ErrorOf([&] { OpenRw(second, path, ""); }), jet::errnum::kWrongPassword);
+    EXPECT_FALSE(second.IsOpen());
+
+    OpenRw(second, path, "password");
+    ASSERT_TRUE(second.IsOpen());
+    EXPECT_EQ(second.database(), holder.database());
+  }
+}
+
 TEST(Connection, ASecondProcessCannotWriteWhileOneDoes) {
   ScratchDir scratch;
   std::string path = scratch.Copy(db_testing::kPeople2000);

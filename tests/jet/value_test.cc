@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,6 +28,39 @@ using testing_support::ReadFile;
 
 std::span<const uint8_t> AsBytes(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+// ---------------------------------------------------------------------------
+// Equality
+
+// Each kind compares its own payload: extended dates and complex keys live in
+// the integer member, so two of them with different payloads must differ.
+TEST(ValueEquality, ComparesThePayloadOfEachKind) {
+  const int64_t noon = JoinDateTimeExt({2021, 6, 14, 12, 0, 0, 0});
+  EXPECT_EQ(Value::DateTimeExt(noon), Value::DateTimeExt(noon));
+  EXPECT_FALSE(Value::DateTimeExt(noon) == Value::DateTimeExt(noon + 1));
+  EXPECT_FALSE(Value::DateTimeExt(0) == Value::DateTimeExt(kTicksPerDay));
+
+  EXPECT_EQ(Value::Complex(7), Value::Complex(7));
+  EXPECT_FALSE(Value::Complex(7) == Value::Complex(8));
+  // The items read behind a key do not change which row it names.
+  auto items = std::make_shared<ComplexList>();
+  items->items.push_back(ComplexItem{Value::Text("a"), Value::Null(), "", "", ""});
+  EXPECT_EQ(Value::Complex(7, items), Value::Complex(7));
+
+  // The other kinds keep comparing as before.
+  EXPECT_EQ(Value::Double(1.5), Value::Double(1.5));
+  EXPECT_FALSE(Value::Double(1.5) == Value::Double(2.5));
+  EXPECT_FALSE(Value::DateTime(1.0) == Value::DateTime(2.0));
+  EXPECT_FALSE(Value::Float(1.0f) == Value::Float(2.0f));
+  EXPECT_FALSE(Value::Int(1) == Value::Int(2));
+  EXPECT_FALSE(Value::Text("a") == Value::Text("b"));
+  EXPECT_FALSE(Value::Decimal(false, std::string(16, '\0'), 2) ==
+               Value::Decimal(false, std::string(16, '\0'), 3));
+  // Same payload, different kinds.
+  EXPECT_FALSE(Value::Int(3) == Value::Complex(3));
+  EXPECT_FALSE(Value::Int(3) == Value::DateTimeExt(3));
+  EXPECT_FALSE(Value::DateTimeExt(0) == Value::Null());
 }
 
 // ---------------------------------------------------------------------------

@@ -107,6 +107,8 @@ void DataPage::Store() {
     const Slot& s = slots_[i];
     const uint32_t len = static_cast<uint32_t>(s.size());
     const uint32_t start = end - len;
+    // A row without bytes (a deleted one keeps offset 0) has nothing to copy
+    // and may lie outside the copied region.
     if (len) {
       assert(s.owned || (s.offset >= low && s.offset + len <= low + scratch.size()));
       const uint8_t* src = s.owned ? reinterpret_cast<const uint8_t*>(s.data.data())

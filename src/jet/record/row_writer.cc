@@ -90,7 +90,9 @@ std::string EncodeValue(const Column& c, const Value& v, const Layout& L, uint16
       if (v.kind() != K::kText) Mismatch(c);
       out = EncodeText(c, v.bytes(), L, code_page);
       if (c.type == ColumnType::kText) {
-        size_t chars = Utf8Length(v.bytes());
+        // Jet 4 stores UTF-16, two bytes a unit, and a character beyond the
+        // first plane takes two units; a Jet 3 code page has a byte a character.
+        size_t chars = L.jet3 ? Utf8Length(v.bytes()) : Utf16Length(v.bytes());
         size_t max_chars = L.jet3 ? c.length : c.length / 2u;
         if (c.length && chars > max_chars) {
           throw Error(errnum::kGeneric, "The text is too long for the column '" + c.name + "' (" +

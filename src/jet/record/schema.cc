@@ -34,7 +34,7 @@ void CheckObjectName(const std::string& name, const std::string& what) {
     throw Error(errnum::kGeneric, "'" + name + "' is not a valid " + what + " name: " + why + ".");
   };
   if (name.empty()) refuse("it is empty");
-  if (Utf8Length(name) > 64) refuse("it is longer than 64 characters");
+  if (Utf16Length(name) > 64) refuse("it is longer than 64 characters");
   if (name[0] == ' ') refuse("it starts with a blank");
   for (unsigned char ch : name) {
     if (ch < 0x20 || ch == 0x7F) refuse("it contains a control character");

@@ -195,6 +195,12 @@ size_t Utf8Length(std::string_view s) {
   return n;
 }
 
+size_t Utf16Length(std::string_view s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size();) n += NextCodePoint(s, i) >= 0x10000 ? 2 : 1;
+  return n;
+}
+
 char* WriteUcs2TextAsUtf8(char* p, std::span<const uint8_t> b) {
   if (b.size() < 2 || b[0] != 0xFF || b[1] != 0xFE) return WriteUtf16LeAsUtf8(p, b);
   // Compressed: single bytes (Latin-1), with 0x00 switching to and from runs

@@ -37,5 +37,9 @@ char* WriteCodePageAsUtf8(char* dst, std::span<const uint8_t> bytes, uint16_t co
 
 // Number of Unicode characters (code points) of a UTF-8 text.
 size_t Utf8Length(std::string_view s);
+// Number of UTF-16 code units of a UTF-8 text (Utf8ToUtf16(s).size()):
+// what Access counts as the length of a text, so a character beyond the
+// first plane takes two.
+size_t Utf16Length(std::string_view s);
 
 }  // namespace jet

@@ -136,10 +136,12 @@ bool operator==(const Value& a, const Value& b) {
     case Value::Kind::kBool:
     case Value::Kind::kInt:
     case Value::Kind::kCurrency:
+    case Value::Kind::kDateTimeExt:
+      return a.i_ == b.i_;
+    case Value::Kind::kComplex:
+      // The key names the items; whether they were read does not matter.
       return a.i_ == b.i_;
     case Value::Kind::kFloat:
-    case Value::Kind::kDateTimeExt:
-    case Value::Kind::kComplex:
     case Value::Kind::kDouble:
     case Value::Kind::kDateTime:
       return std::memcmp(&a.d_, &b.d_, sizeof(double)) == 0;

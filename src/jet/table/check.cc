@@ -35,19 +35,163 @@ class Checker {
 
   CheckReport Run() {
     report_.pages = pager_.page_count();
+    owned_.assign(pager_.page_count(), false);
+    Own(0);
+    MarkMap(owned_, RowId{1, 0}.Packed());  // the file-wide map
     try {
+      bool catalogue_seen = false;
       for (const auto& e : db_.Catalog()) {
         if (e.type != 1) continue;
+        catalogue_seen |= (static_cast<uint32_t>(e.id) & 0x00FFFFFF) == 2;
         CheckTable(e.name, e.id);
       }
+      if (!catalogue_seen) MarkTable(owned_, *db_.TableById(2));
     } catch (const Error& e) {
       Problem(std::string("the catalogue cannot be read: ") + e.what());
+      owners_known_ = false;
+    }
+    if (owners_known_) {
+      try {
+        CheckUnownedPages();
+      } catch (const Error& e) {
+        Problem(std::string("the pages cannot all be read: ") + e.what());
+      }
     }
     return std::move(report_);
   }
 
  private:
   void Problem(const std::string& s) { report_.problems.push_back(s); }
+
+  static void Mark(std::vector<bool>& set, uint32_t page) {
+    if (page < set.size()) set[page] = true;
+  }
+  void Own(uint32_t page) { Mark(owned_, page); }
+
+  // The page holding a map row, the bitmap pages a reference map lists, and
+  // the pages the map names.
+  void MarkMap(std::vector<bool>& set, uint32_t row_pointer) {
+    if (row_pointer == 0) return;
+    const RowId id = RowId::Unpack(row_pointer);
+    if (id.page >= pager_.page_count()) return;
+    Mark(set, id.page);
+    try {
+      PagePtr p = pager_.Get(id.page);
+      Bytes row = RowTable::RowAt(p->bytes(), L_, id.row);
+      if (!row.empty() && row[0] == UsageMap::kReference) {
+        for (size_t at = 1; at + 4 <= row.size(); at += 4) Mark(set, U32(row, at));
+      }
+      // The file-wide map names free pages, not owned ones.
+      if (row_pointer != RowId{1, 0}.Packed()) {
+        for (uint32_t pg : UsageMap(pager_, L_).Pages(row_pointer)) Mark(set, pg);
+      }
+    } catch (const Error&) {
+      // The table's own checks report a map that cannot be read.
+    }
+  }
+
+  void MarkTable(std::vector<bool>& set, const TableDef& t) {
+    for (uint32_t p : t.pages) Mark(set, p);
+    MarkMap(set, t.owned_map);
+    MarkMap(set, t.free_map);
+    for (const RealIndex& r : t.real_indexes) {
+      MarkMap(set, r.usage_map);
+      Mark(set, r.first_page);
+    }
+    for (const ColumnMap& m : t.column_maps) {
+      MarkMap(set, m.owned_map);
+      MarkMap(set, m.free_map);
+    }
+  }
+
+  // Whether a page holds anything: a row that is not deleted, a definition,
+  // index entries, a usage bitmap. Other page types are stale pages whose
+  // meaning is not known.
+  bool HoldsSomething(const Page& p) const {
+    Bytes b = p.bytes();
+    switch (TypeOf(b)) {
+      case PageType::kData: {
+        const uint16_t n = RowTable::Count(b, L_);
+        for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
+          if (KindOf(U16(b, L_.data_header + 2u * i)) != SlotKind::kDeleted) return true;
+        }
+        return false;
+      }
+      case PageType::kTableDefinition:
+      case PageType::kUsageBitmap:
+        return true;
+      case PageType::kIndexNode:
+      case PageType::kIndexLeaf:
+        return U16(b, 2) != b.size() - (L_.jet3 ? 0xF8u : 0x1E0u);
+      default:
+        return false;
+    }
+  }
+
+  // Pages that hold something but belong to no object. A page the file-wide
+  // map calls free is free space whatever it still holds (Access does not
+  // clear pages it lets go of). Of the pages counted as used, Access itself
+  // leaves two kinds until the file is compacted: the definition of a table
+  // that was dropped or rebuilt, with the pages it reaches, and the previous
+  // page of a table whose rows Access wrote anew elsewhere (seen in
+  // MSysNavPaneObjectIDs). Dropping a memo or OLE column leaves its long-value
+  // pages allocated too (in Access and here), and such a page names no table,
+  // only "LVAL". These are noted. A page that cannot be traced to any object
+  // of this file, such as one another file's journal wrote, is a problem.
+  void CheckUnownedPages() {
+    std::vector<uint32_t> unowned;
+    for (uint32_t pg = 2; pg < owned_.size(); ++pg) {
+      if (owned_[pg]) continue;
+      PagePtr p = pager_.Get(pg);
+      if (HoldsSomething(*p) && !alloc_.GlobalFree(pg)) unowned.push_back(pg);
+    }
+    std::vector<bool> left_behind(owned_.size(), false);
+    std::set<uint32_t> left_defs;
+    for (uint32_t pg : unowned) {
+      if (!IsType(pager_.Get(pg)->bytes(), PageType::kTableDefinition)) continue;
+      left_defs.insert(pg);
+      Mark(left_behind, pg);
+      try {
+        MarkTable(left_behind, ReadTableDef(pager_, L_, pg, db_.code_page()));
+      } catch (const Error&) {
+        // A continuation page, or a definition too damaged to follow.
+      }
+    }
+    size_t left_pages = 0;
+    size_t lval_pages = 0;
+    for (uint32_t pg : unowned) {
+      PagePtr p = pager_.Get(pg);
+      const PageType type = TypeOf(p->bytes());
+      const uint32_t owner = type == PageType::kUsageBitmap ? 0 : U32(p->bytes(), L_.data_owner);
+      const std::string where = "page " + std::to_string(pg);
+      if (left_behind[pg] || (type != PageType::kUsageBitmap && left_defs.count(owner))) {
+        ++left_pages;
+      } else if (type == PageType::kData && owner == kLvalOwner) {
+        ++lval_pages;
+      } else if (type == PageType::kData && table_names_.count(owner)) {
+        Note(where + " holds rows of table '" + table_names_[owner] +
+             "' that the table no longer lists (a page Access replaced; compacting reclaims it)");
+      } else if (type == PageType::kUsageBitmap) {
+        Note(where + " is a usage bitmap no map lists (compacting reclaims it)");
+      } else {
+        static const char* const kWhat[] = {"", "rows", "a table definition", "index entries",
+                                            "index entries"};
+        Problem(where + " holds " + kWhat[static_cast<uint8_t>(type)] + " (owner " + std::to_string(owner) +
+                ") but belongs to no object of the database");
+      }
+    }
+    if (!left_defs.empty()) {
+      Note(std::to_string(left_pages) + " pages belong to " + std::to_string(left_defs.size()) +
+           " table definitions no catalogue entry names (a dropped or rebuilt table; compacting "
+           "reclaims them)");
+    }
+    if (lval_pages) {
+      Note(std::to_string(lval_pages) +
+           " long-value pages belong to no column (left by dropped memo or OLE columns; "
+           "compacting reclaims them)");
+    }
+  }
+
   void Note(const std::string& s) { report_.notes.push_back(s); }
 
   void Used(uint32_t page, const std::string& what) {
@@ -88,9 +232,12 @@ class Checker {
       t = db_.TableById(object_id);
     } catch (const Error& e) {
       Problem(what + ": definition unreadable: " + e.what());
+      owners_known_ = false;
       return;
     }
     ++report_.tables;
+    MarkTable(owned_, *t);
+    table_names_[tdef_page] = name;
     for (uint32_t p : t->pages) Used(p, what + " definition");
     if (t->buffer.size() < 2 || U16(t->buffer, t->buffer.size() - 2) != 0xFFFF) {
       Problem(what + ": definition does not end with its terminator");
@@ -203,6 +350,7 @@ class Checker {
         entries =
             IndexTree(pager_, alloc, L_, t->tdef_page, r.first_page, r.usage_map).Entries(&pages);
         for (uint32_t p : pages) {
+          Own(p);
           Used(p, where);
           if (!alloc.InMap(r.usage_map, p)) {
             Problem(where + ": page " + std::to_string(p) + " is missing from the index's map");
@@ -272,6 +420,9 @@ class Checker {
   Pager& pager_;
   PageAllocator alloc_;
   CheckReport report_;
+  std::vector<bool> owned_;                      // by page number
+  bool owners_known_ = true;                     // false when an object's pages are not known
+  std::map<uint32_t, std::string> table_names_;  // by definition page
 };
 
 }  // namespace

@@ -38,6 +38,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path, const OpenOpti
       std::vector<uint8_t> page0(db->header_.page_size);
       db->pager_->file().ReadAt(0, page0);
       db->CheckPassword(options.password, page0);
+      db->CheckOfficePassword(options.password, page0);
       if (options.writable) db->UpgradeToWritable();
       return db;
     }
@@ -116,6 +117,7 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
       pager_->SetCodec(MakeJetRc4Codec(header_.database_key));
     } else {
       pager_->SetCodec(MakeOfficeCodec(raw, options.password));
+      office_password_ = options.password;
     }
   }
   // Page 2 must be the catalogue's definition; anything else is not a
@@ -139,6 +141,15 @@ void Database::CheckPassword(const std::string& password, std::span<const uint8_
   if (given != header_.password) {
     throw Error(errnum::kWrongPassword, "Not a valid password.");
   }
+}
+
+void Database::CheckOfficePassword(const std::string& password, std::span<const uint8_t> raw) {
+  if (header_.version <= Version::kJet4 || header_.database_key == 0) return;
+  if (password == office_password_) return;
+  // The header holds no password to compare: a password is right when the
+  // key it derives opens the file's verifier, so it is tried the way a first
+  // open tries it, and a wrong one fails the same way.
+  MakeOfficeCodec(raw, password);
 }
 
 void Database::UpgradeToWritable() {

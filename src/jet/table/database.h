@@ -168,6 +168,8 @@ class Database {
   Database() = default;
   void Load(const std::string& path, const OpenOptions& options, PageFile file);
   void CheckPassword(const std::string& password, std::span<const uint8_t> raw_page0);
+  // Opens of a file already open here: the Office encryption password.
+  void CheckOfficePassword(const std::string& password, std::span<const uint8_t> raw_page0);
   void UpgradeToWritable();
   void ForgetCaches();
 
@@ -177,6 +179,7 @@ class Database {
   std::unique_ptr<Pager> pager_;
   bool writable_ = false;
   std::u16string password_;
+  std::string office_password_;  // the Office encryption password this object was opened with
   std::unique_ptr<PageAllocator> allocator_;
   std::unique_ptr<SystemCatalog> catalog_;
   std::unique_ptr<LongValueStore> long_values_;

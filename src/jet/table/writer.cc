@@ -134,39 +134,12 @@ void Database::AddColumn(const std::string& table, const std::string& column, Co
         errnum::kGeneric,
         "The table '" + table + "' has used up its field numbers; compact the database first.");
   }
-  bool variable = type == ColumnType::kMemo || type == ColumnType::kOle ||
-                  type == ColumnType::kText || type == ColumnType::kBinary;
-  uint16_t length = 0;
-  switch (type) {
-    case ColumnType::kBoolean:
-      length = 1;
-      break;
-    case ColumnType::kByte:
-      length = 1;
-      break;
-    case ColumnType::kInteger:
-      length = 2;
-      break;
-    case ColumnType::kLong:
-      length = 4;
-      break;
-    case ColumnType::kFloat:
-      length = 4;
-      break;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      length = 8;
-      break;
-    case ColumnType::kText:
-      length = static_cast<uint16_t>(layout_.jet3 ? text_chars : 2 * text_chars);
-      break;
-    case ColumnType::kMemo:
-    case ColumnType::kOle:
-      length = 0;
-      break;
-    default:
-      throw Error(errnum::kGeneric, "Columns of this type cannot be added.");
+  const ColumnTypeInfo& info = TypeInfo(type);
+  if (!info.addable) throw Error(errnum::kGeneric, "Columns of this type cannot be added.");
+  const bool variable = IsVariableType(type);
+  uint16_t length = info.size;
+  if (type == ColumnType::kText) {
+    length = static_cast<uint16_t>(layout_.jet3 ? text_chars : 2 * text_chars);
   }
   const uint16_t number = t.max_cols;
   uint16_t var_index = 0;
@@ -189,32 +162,19 @@ void Database::AddColumn(const std::string& table, const std::string& column, Co
       break;
     }
   }
-  uint8_t flags = static_cast<uint8_t>((variable ? 0x00 : 0x01) | 0x02);
-  std::string desc(layout_.col_desc_size, '\0');
-  MutableBytes d = Mut(desc);
-  d[0] = static_cast<uint8_t>(type);
-  if (layout_.jet3) {
-    Put16(d, 1, number);
-    Put16(d, 3, var_index);
-    Put16(d, 5, number);
-    Put16(d, 7, 1);
-    Put16(d, 9, lcid);
-    Put16(d, 11, header_.code_page);
-    d[13] = flags;
-    Put16(d, 14, fixed_offset);
-    Put16(d, 16, length);
-  } else {
-    Put32(d, 1, 0x659);
-    Put16(d, 5, number);
-    Put16(d, 7, var_index);
-    Put16(d, 9, number);
-    Put16(d, 11, lcid);
-    d[14] = sort_version;
-    d[15] = flags;
-    d[16] = type == ColumnType::kText ? 0x01 : 0x00;  // text may be compressed
-    Put16(d, 21, fixed_offset);
-    Put16(d, 23, length);
-  }
+  ColumnDescriptor fields;
+  fields.type_code = static_cast<uint8_t>(type);
+  fields.number = number;
+  fields.var_index = var_index;
+  fields.second_number = number;
+  fields.lcid = lcid;
+  fields.code_page = header_.code_page;
+  fields.sort_version = sort_version;
+  fields.flags = static_cast<uint8_t>((variable ? 0 : kColFixed) | kColUpdatable);
+  fields.ext_flags = type == ColumnType::kText ? kColCompressible : 0;  // text may be compressed
+  fields.fixed_offset = fixed_offset;
+  fields.length = length;
+  const std::string desc = fields.Encode(layout_);
   std::string name_bytes;
   if (layout_.jet3) {
     std::string cp = Utf8ToCodePage(column, header_.code_page);

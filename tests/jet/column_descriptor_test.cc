@@ -141,7 +141,9 @@ TEST(ColumnDescriptor, KnownTypesAreTheTableRows) {
   for (int code = 0; code < 256; ++code) {
     const ColumnTypeInfo* info = FindColumnType(static_cast<uint8_t>(code));
     EXPECT_EQ(IsKnownType(static_cast<uint8_t>(code)), info != nullptr) << code;
-    if (info) EXPECT_EQ(static_cast<int>(info->type), code);
+    if (info) {
+      EXPECT_EQ(static_cast<int>(info->type), code);
+    }
   }
   // Codes outside the table read as binary, and so does their storage.
   EXPECT_EQ(TypeInfo(static_cast<ColumnType>(0x0E)).type, ColumnType::kBinary);

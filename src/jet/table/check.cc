@@ -105,21 +105,42 @@ class Checker {
       return;
     }
     ++report_.tables;
-    for (uint32_t p : t->pages) Used(p, what + " definition");
-    if (t->buffer.size() < 2 || U16(t->buffer, t->buffer.size() - 2) != 0xFFFF) {
+    CheckDefinition(what, *t);
+    if (!CheckDataPages(what, *t, tdef_page)) return;
+    CheckLongValuePages(what, *t);
+    const size_t rows = ReadEveryRow(what, t);
+    report_.rows += rows;
+    CheckIndexes(what, t);
+    if (rows != t->row_count) {
+      Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
+           std::to_string(rows));
+    }
+  }
+
+  // The definition's pages and maps are in use, and its sections end at its
+  // terminator.
+  void CheckDefinition(const std::string& what, const TableDef& t) {
+    for (uint32_t p : t.pages) Used(p, what + " definition");
+    if (t.buffer.size() < 2 || U16(t.buffer, t.buffer.size() - 2) != 0xFFFF) {
       Problem(what + ": definition does not end with its terminator");
     }
-    if (t->terminator_offset + 2 != t->buffer.size()) {
+    if (t.terminator_offset + 2 != t.buffer.size()) {
       Problem(what + ": definition sections do not add up to its length");
     }
-    Used(RowId::Unpack(t->owned_map).page, what + " usage map");
-    Used(RowId::Unpack(t->free_map).page, what + " usage map");
+    Used(RowId::Unpack(t.owned_map).page, what + " usage map");
+    Used(RowId::Unpack(t.free_map).page, what + " usage map");
+  }
+
+  // Each data page the table's map names is sound, and each moved row's
+  // forwarding pointer stays within the table. False when the map cannot be
+  // read, which leaves nothing else of the table to check.
+  bool CheckDataPages(const std::string& what, const TableDef& t, uint32_t tdef_page) {
     std::vector<uint32_t> pages;
     try {
-      pages = ReadUsageMap(pager_, L_, t->owned_map);
+      pages = ReadUsageMap(pager_, L_, t.owned_map);
     } catch (const Error& e) {
       Problem(what + ": usage map unreadable: " + e.what());
-      return;
+      return false;
     }
     std::set<uint32_t> own(pages.begin(), pages.end());
     std::map<uint32_t, int> moved_targets;  // packed row id -> references
@@ -134,26 +155,38 @@ class Checker {
       if (p->data[0] != 0x01 || U32(p->bytes(), L_.data_owner) != tdef_page) continue;
       Used(pg, what + " data");
       CheckDataPage(pg, what);
-      Bytes b = p->bytes();
-      uint16_t n = U16(b, L_.data_row_count);
-      for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
-        uint16_t e = U16(b, L_.data_header + 2u * i);
-        if ((e & 0xC000) == 0x8000)
-          moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
-        if ((e & 0xC000) == 0x4000) {
-          try {
-            Bytes r = RowBytes(b, L_, i, pager_.page_size());
-            if (r.size() >= 4) {
-              RowId to = RowId::Unpack(U32(r, 0));
-              moved_targets[to.Packed()]++;
-              if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
-            }
-          } catch (const Error& ex) {
-            Problem(what + ": " + ex.what());
+      CollectMovedRows(what, pg, p->bytes(), own, moved_targets, moved_copies);
+    }
+    CheckMovedRows(what, moved_targets, moved_copies);
+    return true;
+  }
+
+  // The moved copies on one page, and where its forwarding rows point.
+  void CollectMovedRows(const std::string& what, uint32_t pg, Bytes b,
+                        const std::set<uint32_t>& own, std::map<uint32_t, int>& moved_targets,
+                        std::set<uint32_t>& moved_copies) {
+    uint16_t n = U16(b, L_.data_row_count);
+    for (uint16_t i = 0; i < n && L_.data_header + 2u * i + 2 <= b.size(); ++i) {
+      uint16_t e = U16(b, L_.data_header + 2u * i);
+      if ((e & 0xC000) == 0x8000) moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
+      if ((e & 0xC000) == 0x4000) {
+        try {
+          Bytes r = RowBytes(b, L_, i, pager_.page_size());
+          if (r.size() >= 4) {
+            RowId to = RowId::Unpack(U32(r, 0));
+            moved_targets[to.Packed()]++;
+            if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
           }
+        } catch (const Error& ex) {
+          Problem(what + ": " + ex.what());
         }
       }
     }
+  }
+
+  // Every moved copy has exactly one row pointing to it.
+  void CheckMovedRows(const std::string& what, const std::map<uint32_t, int>& moved_targets,
+                      const std::set<uint32_t>& moved_copies) {
     for (uint32_t c : moved_copies) {
       if (!moved_targets.count(c)) {
         RowId id = RowId::Unpack(c);
@@ -164,7 +197,10 @@ class Checker {
     for (auto& [c, refs] : moved_targets) {
       if (refs > 1) Problem(what + ": a moved copy is the target of several rows");
     }
-    for (const auto& m : t->column_maps) {
+  }
+
+  void CheckLongValuePages(const std::string& what, const TableDef& t) {
+    for (const auto& m : t.column_maps) {
       Used(RowId::Unpack(m.owned_map).page, what + " column usage map");
       try {
         for (uint32_t pg : ReadUsageMap(pager_, L_, m.owned_map)) {
@@ -178,7 +214,11 @@ class Checker {
         Problem(what + ": a column usage map is unreadable: " + e.what());
       }
     }
-    // Every row decodes, long values included.
+  }
+
+  // Every row decodes, long values included; returns how many did before
+  // the first that does not.
+  size_t ReadEveryRow(const std::string& what, const std::shared_ptr<const TableDef>& t) {
     size_t rows = 0;
     try {
       TableScan scan(db_, t);
@@ -189,12 +229,7 @@ class Checker {
     } catch (const Error& e) {
       Problem(what + ": a row cannot be read: " + e.what());
     }
-    report_.rows += rows;
-    CheckIndexes(what, t);
-    if (rows != t->row_count) {
-      Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
-           std::to_string(rows));
-    }
+    return rows;
   }
 
   // Every index holds exactly one entry per row (rows whose key is all null

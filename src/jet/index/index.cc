@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "jet/page/page_type.h"
 #include "jet/storage/error.h"
 
 namespace jet {
@@ -81,10 +82,11 @@ IndexNode ReadIndexNode(Bytes page, uint32_t number, const Layout& L) {
   RequireJet4(L);
   IndexNode n;
   n.page = number;
-  if ((page[0] != 0x03 && page[0] != 0x04) || page.size() != L.page_size) {
+  if ((!IsType(page, PageType::kIndexNode) && !IsType(page, PageType::kIndexLeaf)) ||
+      page.size() != L.page_size) {
     ThrowDamaged("page " + std::to_string(number) + " is not an index page");
   }
-  n.leaf = page[0] == 0x04;
+  n.leaf = IsType(page, PageType::kIndexLeaf);
   n.prev = U32(page, kPrev);
   n.next = U32(page, kNext);
   n.tail = U32(page, kTail);
@@ -131,8 +133,7 @@ void WriteIndexNode(const IndexNode& n, uint32_t owner, const Layout& L, Mutable
   const size_t total = StoredSize(n);
   if (total > Capacity(L)) ThrowDamaged("index entries no longer fit their page");
   std::memset(page.data(), 0, page.size());
-  page[0] = n.leaf ? 0x04 : 0x03;
-  page[1] = 0x01;
+  StampPage(page, n.leaf ? PageType::kIndexLeaf : PageType::kIndexNode);
   Put32(page, kOwner, owner);
   Put32(page, kPrev, n.prev);
   Put32(page, kNext, n.next);
@@ -272,6 +273,108 @@ void IndexTree::Insert(const std::string& key, uint32_t row) {
   }
 }
 
+namespace {
+
+// Moves the first entries of the overfull `x` to the empty `n` and returns
+// the last one moved. A node page takes the last child moved as its tail.
+IndexEntry MoveHead(IndexNode& x, IndexNode& n, bool appended) {
+  const size_t count = x.entries.size();
+  // Rows appended at the end fill pages completely; anything else splits
+  // a page in the middle.
+  size_t s = appended ? count - 1 : HalfPoint(x.entries, x.leaf);
+  if (!x.leaf && s >= count) s = count - 1;
+  std::vector<IndexEntry> head(std::make_move_iterator(x.entries.begin()),
+                               std::make_move_iterator(x.entries.begin() + s));
+  x.entries.erase(x.entries.begin(), x.entries.begin() + s);
+  IndexEntry head_max = head.back();
+  if (!x.leaf && head.size() >= 2) {
+    n.tail = head.back().child;
+    head.pop_back();
+  }
+  n.entries = std::move(head);
+  return head_max;
+}
+
+// Puts a child's new maximum into its parent's entry for it. Returns whether
+// the parent's own maximum changed with it: the child was its last entry, or
+// its tail, for which nothing stored names the maximum.
+bool CarryMax(IndexNode& parent, size_t child, const IndexEntry& max, bool& parent_modified) {
+  const size_t stored = parent.entries.size();
+  if (child >= stored) return true;
+  parent.entries[child].key = max.key;
+  parent.entries[child].row = max.row;
+  parent_modified = true;
+  return child + 1 == stored && !parent.tail;
+}
+
+}  // namespace
+
+void IndexTree::PushRootDown(std::vector<Step>& path) {
+  IndexNode& x = *path[0].node;
+  NodePtr y = NewNode(x.leaf);
+  y->entries = std::move(x.entries);
+  y->tail = x.tail;
+  IndexEntry top = SubtreeMax(*y);
+  top.child = y->page;
+  x.leaf = false;
+  x.tail = 0;
+  x.prev = x.next = 0;
+  x.entries = {top};
+  Write(x);
+  Step down;
+  down.node = y;
+  down.child = path[0].child;
+  path[0].child = 0;
+  path.insert(path.begin() + 1, std::move(down));
+}
+
+void IndexTree::UnlinkAcrossBoundary(const IndexNode& left_page, const IndexNode& right_page) {
+  // Node pages are linked only within their parent: the children on either
+  // side of the new boundary are no longer neighbours.
+  uint32_t left = left_page.tail ? left_page.tail : left_page.entries.back().child;
+  uint32_t right = right_page.entries.empty() ? right_page.tail : right_page.entries.front().child;
+  NodePtr l = Read(left);
+  if (!l->leaf) {
+    NodePtr r = Read(right);
+    l->next = 0;
+    r->prev = 0;
+    Write(*l);
+    Write(*r);
+  }
+}
+
+void IndexTree::LinkBefore(IndexNode& n, IndexNode& x) {
+  n.prev = x.prev;
+  n.next = x.page;
+  if (x.prev) {
+    NodePtr before = Read(x.prev);
+    before->next = n.page;
+    Write(*before);
+  }
+  x.prev = n.page;
+  Write(n);
+  Write(x);
+}
+
+bool IndexTree::SplitOff(std::vector<Step>& path, size_t level, bool appended) {
+  IndexNode& x = *path[level].node;
+  Step& p = path[level - 1];
+  NodePtr np = NewNode(x.leaf);
+  IndexNode& n = *np;
+  IndexEntry head_max = MoveHead(x, n, appended);
+  if (!x.leaf) UnlinkAcrossBoundary(n, x);
+  head_max.child = n.page;
+  LinkBefore(n, x);
+  const bool x_was_last = p.child + 1 >= p.node->entries.size() + (p.node->tail ? 1 : 0);
+  p.node->entries.insert(p.node->entries.begin() + static_cast<long>(p.child), head_max);
+  ++p.child;
+  if (!p.node->tail && p.node->entries.size() >= 2) {
+    p.node->tail = p.node->entries.back().child;
+    p.node->entries.pop_back();
+  }
+  return appended && x_was_last && p.node->next == 0;
+}
+
 void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended) {
   // The entry that became the maximum of the changed subtree, when it did.
   IndexEntry new_max;
@@ -286,97 +389,19 @@ void IndexTree::Settle(std::vector<Step>& path, bool max_changed, bool appended)
     bool parent_appended = false;
     if (!IndexNodeFits(x, layout_)) {
       if (level == 0) {
-        // The root keeps its page: its entries move to a new page below it,
-        // which is then split like any other.
-        NodePtr y = NewNode(x.leaf);
-        y->entries = std::move(x.entries);
-        y->tail = x.tail;
-        IndexEntry top = SubtreeMax(*y);
-        top.child = y->page;
-        x.leaf = false;
-        x.tail = 0;
-        x.prev = x.next = 0;
-        x.entries = {top};
-        Write(x);
-        Step down;
-        down.node = y;
-        down.child = path[0].child;
-        path[0].child = 0;
-        path.insert(path.begin() + 1, std::move(down));
+        PushRootDown(path);
         level = 2;  // the loop continues with the new page
         continue;
       }
-      Step& p = path[level - 1];
-      NodePtr np = NewNode(x.leaf);
-      IndexNode& n = *np;
-      const size_t count = x.entries.size();
-      // Rows appended at the end fill pages completely; anything else splits
-      // a page in the middle.
-      size_t s = appended ? count - 1 : HalfPoint(x.entries, x.leaf);
-      if (!x.leaf && s >= count) s = count - 1;
-      std::vector<IndexEntry> head(std::make_move_iterator(x.entries.begin()),
-                                   std::make_move_iterator(x.entries.begin() + s));
-      x.entries.erase(x.entries.begin(), x.entries.begin() + s);
-      IndexEntry head_max = head.back();
-      if (x.leaf) {
-        n.entries = std::move(head);
-      } else {
-        // The head's last child becomes the new node's tail.
-        if (head.size() >= 2) {
-          n.tail = head.back().child;
-          head.pop_back();
-        }
-        n.entries = std::move(head);
-        // Node pages are linked only within their parent: the children on
-        // either side of the new boundary are no longer neighbours.
-        uint32_t left = n.tail ? n.tail : n.entries.back().child;
-        uint32_t right = x.entries.empty() ? x.tail : x.entries.front().child;
-        NodePtr l = Read(left);
-        if (!l->leaf) {
-          NodePtr r = Read(right);
-          l->next = 0;
-          r->prev = 0;
-          Write(*l);
-          Write(*r);
-        }
-      }
-      head_max.child = n.page;
-      n.prev = x.prev;
-      n.next = x.page;
-      if (x.prev) {
-        NodePtr before = Read(x.prev);
-        before->next = n.page;
-        Write(*before);
-      }
-      x.prev = n.page;
-      Write(n);
-      Write(x);
-      const bool x_was_last = p.child + 1 >= p.node->entries.size() + (p.node->tail ? 1 : 0);
-      p.node->entries.insert(p.node->entries.begin() + static_cast<long>(p.child), head_max);
-      ++p.child;
-      if (!p.node->tail && p.node->entries.size() >= 2) {
-        p.node->tail = p.node->entries.back().child;
-        p.node->entries.pop_back();
-      }
+      parent_appended = SplitOff(path, level, appended);
       parent_modified = true;
-      parent_appended = appended && x_was_last && p.node->next == 0;
     } else if (modified) {
       Write(x);
     }
     if (level == 0) return;
     Step& p = path[level - 1];
-    bool parent_max_changed = false;
-    if (max_changed) {
-      const size_t stored = p.node->entries.size();
-      if (p.child < stored) {
-        p.node->entries[p.child].key = new_max.key;
-        p.node->entries[p.child].row = new_max.row;
-        parent_modified = true;
-        parent_max_changed = p.child + 1 == stored && !p.node->tail;
-      } else {
-        parent_max_changed = true;  // the tail: nothing stored names its maximum
-      }
-    }
+    const bool parent_max_changed =
+        max_changed && CarryMax(*p.node, p.child, new_max, parent_modified);
     if (!parent_modified && !parent_max_changed) return;
     modified = parent_modified;
     max_changed = parent_max_changed;

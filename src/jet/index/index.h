@@ -99,6 +99,17 @@ class IndexTree {
   // Settles the path after the leaf at its end changed: writes pages that
   // fit, splits those that do not and carries changed maxima upwards.
   void Settle(std::vector<Step>& path, bool max_changed, bool appended);
+  // The root keeps its page: its entries move to a new page below it, which
+  // joins the path to be split like any other.
+  void PushRootDown(std::vector<Step>& path);
+  // Splits the overfull page at `level` of the path: its first entries move
+  // to a new page before it, which its parent then lists. Returns whether
+  // the parent lies on the tree's right edge of an append (and so is split
+  // at its end too).
+  bool SplitOff(std::vector<Step>& path, size_t level, bool appended);
+  void UnlinkAcrossBoundary(const IndexNode& left_page, const IndexNode& right_page);
+  // Links `n` into its level just before `x` and writes both.
+  void LinkBefore(IndexNode& n, IndexNode& x);
 
   Pager& pager_;
   PageAllocator& alloc_;

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "jet/record/text.h"
 #include "jet/storage/bytes.h"
 #include "jet/storage/error.h"
-#include "jet/record/text.h"
 
 namespace jet {
 
@@ -39,10 +39,7 @@ std::string EncodeValue(const Column& c, const Value& v, const Layout& L, uint16
     case ColumnType::kBigInt: {
       if (v.kind() != K::kInt && v.kind() != K::kBool) Mismatch(c);
       int64_t x = v.kind() == K::kBool ? (v.as_bool() ? -1 : 0) : v.as_int();
-      int n = c.type == ColumnType::kByte      ? 1
-              : c.type == ColumnType::kInteger ? 2
-              : c.type == ColumnType::kLong    ? 4
-                                               : 8;
+      const int n = FixedLength(c.type);
       if (n < 8) {
         int64_t lo = c.type == ColumnType::kByte ? 0 : -(int64_t{1} << (8 * n - 1));
         int64_t hi = c.type == ColumnType::kByte ? 255 : (int64_t{1} << (8 * n - 1)) - 1;

@@ -8,18 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "jet/storage/format.h"
+#include "jet/record/column_descriptor.h"
 #include "jet/record/value.h"
+#include "jet/storage/format.h"
 
 namespace jet {
-
-// Column descriptor flags.
-inline constexpr uint8_t kColFixed = 0x01;
-inline constexpr uint8_t kColUpdatable = 0x02;
-inline constexpr uint8_t kColAutonumber = 0x04;
-inline constexpr uint8_t kColSystem = 0x10;
-// Extended flags.
-inline constexpr uint8_t kColCompressible = 0x01;
 
 // Real-index flags.
 inline constexpr uint8_t kIndexUnique = 0x01;
@@ -77,8 +70,5 @@ std::vector<uint8_t> BuildTableDefinition(const TableDesign& design,
 // valid <what> name: ..."): empty, longer than 64 characters, starting with a
 // blank, holding control characters or any of . ! ` [ ].
 void CheckObjectName(const std::string& name, const std::string& what);
-
-// Length in bytes of a fixed column of this type (0 for variable types).
-uint16_t FixedLength(ColumnType type);
 
 }  // namespace jet

@@ -2,8 +2,9 @@
 
 #include <unordered_set>
 
-#include "jet/storage/pager.h"
+#include "jet/page/page_type.h"
 #include "jet/record/text.h"
+#include "jet/storage/pager.h"
 
 namespace jet {
 
@@ -70,11 +71,13 @@ bool TableDef::ColumnIsIndexed(uint16_t number) const {
   return false;
 }
 
-TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t code_page) {
-  TableDef t;
-  t.tdef_page = page;
+namespace {
+
+// Gathers the definition's pages into one buffer: the first page whole, then
+// each further page after its 8-byte header.
+void ReadDefinitionPages(Pager& pager, const Layout& L, uint32_t page, TableDef& t) {
   PagePtr first = pager.Get(page);
-  if (first->data[0] != 0x02 || first->data[1] != 0x01) {
+  if (!IsType(first->bytes(), PageType::kTableDefinition) || first->data[1] != kPageTag) {
     ThrowDamaged("page " + std::to_string(page) + " is not a table definition");
   }
   uint32_t length = U32(first->bytes(), 8);
@@ -90,80 +93,87 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
       ThrowDamaged("table definition on page " + std::to_string(page) + " is cut short");
     if (!seen.insert(next).second) ThrowDamaged("table definition pages form a loop");
     PagePtr p = pager.Get(next);
-    if (p->data[0] != 0x02) ThrowDamaged("a table definition continues on a page of another kind");
+    if (!IsType(p->bytes(), PageType::kTableDefinition))
+      ThrowDamaged("a table definition continues on a page of another kind");
     t.buffer.insert(t.buffer.end(), p->data.begin() + 8, p->data.end());
     t.pages.push_back(next);
     next = U32(p->bytes(), 4);
   }
   t.buffer.resize(length);
-  Bytes b(t.buffer);
+}
 
+// The header's counts and maps; returns the number of column descriptors.
+uint16_t ReadHeader(Bytes b, const Layout& L, TableDef& t) {
   t.row_count = U32(b, L.tdef_row_count);
   t.autonumber = U32(b, L.tdef_autonumber);
   t.table_type = U8(b, L.tdef_table_type);
   t.max_cols = U16(b, L.tdef_max_cols);
   t.var_cols = U16(b, L.tdef_var_cols);
-  uint16_t num_cols = U16(b, L.tdef_num_cols);
   t.num_logical_idx = U32(b, L.tdef_num_idx);
   t.num_real_idx = U32(b, L.tdef_num_real_idx);
   t.owned_map = U32(b, L.tdef_owned_map);
   t.free_map = U32(b, L.tdef_free_map);
   if (t.num_real_idx > 1000 || t.num_logical_idx > 1000) {
-    ThrowDamaged("table definition on page " + std::to_string(page) +
+    ThrowDamaged("table definition on page " + std::to_string(t.tdef_page) +
                  " has impossible index counts");
   }
+  return U16(b, L.tdef_num_cols);
+}
 
-  size_t pos = L.tdef_header_end + static_cast<size_t>(t.num_real_idx) * L.real_idx_count_entry;
+Column ColumnFromDescriptor(const ColumnDescriptor& d, const Layout& L, uint16_t code_page) {
+  Column c;
+  c.type_code = d.type_code;
+  c.type = IsKnownType(d.type_code) ? static_cast<ColumnType>(d.type_code) : ColumnType::kBinary;
+  c.number = d.number;
+  c.var_index = d.var_index;
+  c.flags = d.flags;
+  c.fixed_offset = d.fixed_offset;
+  c.length = d.length;
+  c.lcid = d.lcid;
+  c.precision = d.precision;
+  c.scale = d.scale;
+  c.complex_id = d.complex_id;
+  c.sort_version = d.sort_version;
+  c.ext_flags = d.ext_flags;
+  c.code_page = d.code_page;
+  // Jet 3 text columns may name their own code page; the rest use the database's.
+  if (L.jet3 && (c.code_page == 0 || !IsTextual(c.type))) c.code_page = code_page;
+  return c;
+}
+
+void ReadColumns(Bytes b, const Layout& L, uint16_t code_page, uint16_t count, size_t& pos,
+                 TableDef& t) {
   t.columns_offset = pos;
-  t.columns.resize(num_cols);
-  for (uint16_t i = 0; i < num_cols; ++i) {
-    Column& c = t.columns[i];
-    size_t d = pos + static_cast<size_t>(i) * L.col_desc_size;
-    CheckRange(b, d, L.col_desc_size, "a column descriptor");
-    c.type_code = b[d + L.col_type];
-    c.type = IsKnownType(c.type_code) ? static_cast<ColumnType>(c.type_code) : ColumnType::kBinary;
-    c.number = U16(b, d + L.col_number);
-    c.var_index = U16(b, d + L.col_var_index);
-    c.flags = b[d + L.col_flags];
-    c.fixed_offset = U16(b, d + L.col_fixed_offset);
-    c.length = U16(b, d + L.col_length);
-    if (L.jet3) {
-      c.lcid = U16(b, d + 9);
-      c.code_page = U16(b, d + 11);
-      c.precision = b[d + 11];
-      c.scale = b[d + 12];
-      if (c.code_page == 0 || !IsTextual(c.type)) c.code_page = code_page;
-    } else {
-      c.lcid = U16(b, d + 11);
-      c.precision = b[d + 11];
-      c.scale = b[d + 12];
-      c.complex_id = I32(b, d + 11);
-      c.sort_version = b[d + 14];
-      c.ext_flags = b[d + 16];
-    }
-    if (c.number >= t.max_cols && t.max_cols != 0) {
+  t.columns.reserve(count);
+  for (uint16_t i = 0; i < count; ++i) {
+    ColumnDescriptor d = ColumnDescriptor::Read(b, pos, L);
+    pos += L.col_desc_size;
+    if (d.number >= t.max_cols && t.max_cols != 0) {
       ThrowDamaged("a column number exceeds the table's column count");
     }
+    t.columns.push_back(ColumnFromDescriptor(d, L, code_page));
   }
-  pos += static_cast<size_t>(num_cols) * L.col_desc_size;
-  t.names_offset = pos;
-  auto read_name = [&](size_t& p) {
-    std::string name;
-    if (L.jet3) {
-      uint8_t n = U8(b, p);
-      CheckRange(b, p + 1, n, "a name");
-      name = CodePageToUtf8(b.subspan(p + 1, n), code_page);
-      p += 1 + n;
-    } else {
-      uint16_t n = U16(b, p);
-      CheckRange(b, p + 2, n, "a name");
-      name = Utf16LeToUtf8(b.subspan(p + 2, n));
-      p += 2 + n;
-    }
-    return name;
-  };
-  for (auto& c : t.columns) c.name = read_name(pos);
+}
 
+// A column or index name: Jet 3 a byte of length and code-page text, Jet 4 two
+// bytes of length and UTF-16.
+std::string ReadName(Bytes b, const Layout& L, uint16_t code_page, size_t& pos) {
+  std::string name;
+  if (L.jet3) {
+    uint8_t n = U8(b, pos);
+    CheckRange(b, pos + 1, n, "a name");
+    name = CodePageToUtf8(b.subspan(pos + 1, n), code_page);
+    pos += 1 + n;
+  } else {
+    uint16_t n = U16(b, pos);
+    CheckRange(b, pos + 2, n, "a name");
+    name = Utf16LeToUtf8(b.subspan(pos + 2, n));
+    pos += 2 + n;
+  }
+  return name;
+}
+
+void ReadRealIndexes(Bytes b, const Layout& L, size_t& pos, TableDef& t) {
   t.real_idx_offset = pos;
   for (uint32_t i = 0; i < t.num_real_idx; ++i) {
     size_t d = pos + static_cast<size_t>(i) * L.real_idx_def_size;
@@ -180,6 +190,9 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
     t.real_indexes.push_back(std::move(r));
   }
   pos += static_cast<size_t>(t.num_real_idx) * L.real_idx_def_size;
+}
+
+void ReadLogicalIndexes(Bytes b, const Layout& L, uint16_t code_page, size_t& pos, TableDef& t) {
   for (uint32_t i = 0; i < t.num_logical_idx; ++i) {
     size_t d = pos + static_cast<size_t>(i) * L.logical_idx_def_size;
     CheckRange(b, d, L.logical_idx_def_size, "an index definition");
@@ -194,11 +207,13 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
     t.logical_indexes.push_back(li);
   }
   pos += static_cast<size_t>(t.num_logical_idx) * L.logical_idx_def_size;
-  for (auto& li : t.logical_indexes) li.name = read_name(pos);
+  for (auto& li : t.logical_indexes) li.name = ReadName(b, L, code_page, pos);
+}
 
+// Column usage-map entries run up to the 0xFFFF terminator.
+void ReadColumnMaps(Bytes b, size_t& pos, TableDef& t) {
   t.column_maps_offset = pos;
-  // Column usage-map entries run up to the 0xFFFF terminator.
-  while (pos + 2 <= t.buffer.size() && U16(b, pos) != 0xFFFF && pos + 10 <= t.buffer.size() - 2) {
+  while (pos + 2 <= b.size() && U16(b, pos) != 0xFFFF && pos + 10 <= b.size() - 2) {
     ColumnMap m;
     m.column_number = U16(b, pos);
     m.owned_map = U32(b, pos + 2);
@@ -207,14 +222,38 @@ TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t cod
     pos += 10;
   }
   t.terminator_offset = pos;
+}
 
+// The fixed area must hold every fixed column; one reaching far past a row
+// is damage.
+uint16_t FixedAreaSize(const TableDef& t, const Layout& L) {
+  uint16_t area = 0;
   for (const auto& c : t.columns) {
     if (c.fixed() && c.type != ColumnType::kBoolean) {
       uint32_t end = static_cast<uint32_t>(c.fixed_offset) + c.length;
       if (end > L.max_row + 100u) ThrowDamaged("a column lies outside the row");
-      if (end > t.fixed_area) t.fixed_area = static_cast<uint16_t>(end);
+      if (end > area) area = static_cast<uint16_t>(end);
     }
   }
+  return area;
+}
+
+}  // namespace
+
+TableDef ReadTableDef(Pager& pager, const Layout& L, uint32_t page, uint16_t code_page) {
+  TableDef t;
+  t.tdef_page = page;
+  ReadDefinitionPages(pager, L, page, t);
+  Bytes b(t.buffer);
+  const uint16_t num_cols = ReadHeader(b, L, t);
+  size_t pos = L.tdef_header_end + static_cast<size_t>(t.num_real_idx) * L.real_idx_count_entry;
+  ReadColumns(b, L, code_page, num_cols, pos, t);
+  t.names_offset = pos;
+  for (auto& c : t.columns) c.name = ReadName(b, L, code_page, pos);
+  ReadRealIndexes(b, L, pos, t);
+  ReadLogicalIndexes(b, L, code_page, pos, t);
+  ReadColumnMaps(b, pos, t);
+  t.fixed_area = FixedAreaSize(t, L);
   return t;
 }
 

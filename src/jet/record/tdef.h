@@ -9,6 +9,7 @@
 
 #include "jet/storage/bytes.h"
 #include "jet/storage/format.h"
+#include "jet/record/column_descriptor.h"
 #include "jet/record/value.h"
 
 namespace jet {

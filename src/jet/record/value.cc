@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "jet/record/column_descriptor.h"
+
 namespace jet {
 
 std::string TypeName(ColumnType t) {
@@ -50,7 +52,7 @@ std::string TypeName(ColumnType t) {
   return "binary";
 }
 
-bool IsKnownType(uint8_t c) { return (c >= 0x01 && c <= 0x14 && c != 0x0E); }
+bool IsKnownType(uint8_t c) { return FindColumnType(c) != nullptr; }
 
 Value Value::Bool(bool b) {
   Value v;

@@ -38,8 +38,6 @@ enum class ColumnType : uint8_t {
 // The names the dump format uses ("boolean", "long", "memo", "repid", ...).
 std::string TypeName(ColumnType t);
 bool IsKnownType(uint8_t code);
-// Types whose values live in the long-value area (memo, OLE).
-inline bool IsLongValue(ColumnType t) { return t == ColumnType::kMemo || t == ColumnType::kOle; }
 inline bool IsTextual(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
 
 struct ComplexList;

@@ -4,11 +4,11 @@
 #include <map>
 #include <set>
 
-#include "jet/table/database.h"
 #include "jet/index/index.h"
 #include "jet/index/index_key.h"
 #include "jet/page/data_page.h"
 #include "jet/page/usage_map.h"
+#include "jet/table/database.h"
 
 namespace jet {
 
@@ -176,8 +176,8 @@ class Checker {
       } else {
         static const char* const kWhat[] = {"", "rows", "a table definition", "index entries",
                                             "index entries"};
-        Problem(where + " holds " + kWhat[static_cast<uint8_t>(type)] + " (owner " + std::to_string(owner) +
-                ") but belongs to no object of the database");
+        Problem(where + " holds " + kWhat[static_cast<uint8_t>(type)] + " (owner " +
+                std::to_string(owner) + ") but belongs to no object of the database");
       }
     }
     if (!left_defs.empty()) {
@@ -238,21 +238,42 @@ class Checker {
     ++report_.tables;
     MarkTable(owned_, *t);
     table_names_[tdef_page] = name;
-    for (uint32_t p : t->pages) Used(p, what + " definition");
-    if (t->buffer.size() < 2 || U16(t->buffer, t->buffer.size() - 2) != 0xFFFF) {
+    CheckDefinition(what, *t);
+    if (!CheckDataPages(what, *t, tdef_page)) return;
+    CheckLongValuePages(what, *t);
+    const size_t rows = ReadEveryRow(what, t);
+    report_.rows += rows;
+    CheckIndexes(what, t);
+    if (rows != t->row_count) {
+      Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
+           std::to_string(rows));
+    }
+  }
+
+  // The definition's pages and maps are in use, and its sections end at its
+  // terminator.
+  void CheckDefinition(const std::string& what, const TableDef& t) {
+    for (uint32_t p : t.pages) Used(p, what + " definition");
+    if (t.buffer.size() < 2 || U16(t.buffer, t.buffer.size() - 2) != 0xFFFF) {
       Problem(what + ": definition does not end with its terminator");
     }
-    if (t->terminator_offset + 2 != t->buffer.size()) {
+    if (t.terminator_offset + 2 != t.buffer.size()) {
       Problem(what + ": definition sections do not add up to its length");
     }
-    Used(RowId::Unpack(t->owned_map).page, what + " usage map");
-    Used(RowId::Unpack(t->free_map).page, what + " usage map");
+    Used(RowId::Unpack(t.owned_map).page, what + " usage map");
+    Used(RowId::Unpack(t.free_map).page, what + " usage map");
+  }
+
+  // Each data page the table's map names is sound, and each moved row's
+  // forwarding pointer stays within the table. False when the map cannot be
+  // read, which leaves nothing else of the table to check.
+  bool CheckDataPages(const std::string& what, const TableDef& t, uint32_t tdef_page) {
     std::vector<uint32_t> pages;
     try {
-      pages = UsageMap(pager_, L_).Pages(t->owned_map);
+      pages = UsageMap(pager_, L_).Pages(t.owned_map);
     } catch (const Error& e) {
       Problem(what + ": usage map unreadable: " + e.what());
-      return;
+      return false;
     }
     std::set<uint32_t> own(pages.begin(), pages.end());
     std::map<uint32_t, int> moved_targets;  // packed row id -> references
@@ -267,26 +288,40 @@ class Checker {
       if (!IsDataPageOf(p->bytes(), L_, tdef_page)) continue;
       Used(pg, what + " data");
       CheckDataPage(pg, what);
-      Bytes b = p->bytes();
-      RowTable slots;
-      try {
-        slots.Load(b, L_);
-      } catch (const Error&) {
-        continue;  // reported by CheckDataPage
+      CollectMovedRows(what, pg, p->bytes(), own, moved_targets, moved_copies);
+    }
+    CheckMovedRows(what, moved_targets, moved_copies);
+    return true;
+  }
+
+  // The moved copies on one page, and where its forwarding rows point.
+  void CollectMovedRows(const std::string& what, uint32_t pg, Bytes b,
+                        const std::set<uint32_t>& own, std::map<uint32_t, int>& moved_targets,
+                        std::set<uint32_t>& moved_copies) {
+    RowTable slots;
+    try {
+      slots.Load(b, L_);
+    } catch (const Error&) {
+      return;  // reported by CheckDataPage
+    }
+    for (uint16_t i = 0; i < slots.size(); ++i) {
+      if (slots[i].kind() == SlotKind::kMovedCopy) {
+        moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
       }
-      for (uint16_t i = 0; i < slots.size(); ++i) {
-        if (slots[i].kind() == SlotKind::kMovedCopy)
-          moved_copies.insert(RowId{pg, static_cast<uint8_t>(i)}.Packed());
-        if (slots[i].kind() == SlotKind::kForward) {
-          Bytes r = slots.Row(b, i);
-          if (r.size() >= 4) {
-            RowId to = RowId::Unpack(U32(r, 0));
-            moved_targets[to.Packed()]++;
-            if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
-          }
+      if (slots[i].kind() == SlotKind::kForward) {
+        Bytes r = slots.Row(b, i);
+        if (r.size() >= 4) {
+          RowId to = RowId::Unpack(U32(r, 0));
+          moved_targets[to.Packed()]++;
+          if (!own.count(to.page)) Problem(what + ": a moved row points outside the table");
         }
       }
     }
+  }
+
+  // Every moved copy has exactly one row pointing to it.
+  void CheckMovedRows(const std::string& what, const std::map<uint32_t, int>& moved_targets,
+                      const std::set<uint32_t>& moved_copies) {
     for (uint32_t c : moved_copies) {
       if (!moved_targets.count(c)) {
         RowId id = RowId::Unpack(c);
@@ -297,7 +332,10 @@ class Checker {
     for (auto& [c, refs] : moved_targets) {
       if (refs > 1) Problem(what + ": a moved copy is the target of several rows");
     }
-    for (const auto& m : t->column_maps) {
+  }
+
+  void CheckLongValuePages(const std::string& what, const TableDef& t) {
+    for (const auto& m : t.column_maps) {
       Used(RowId::Unpack(m.owned_map).page, what + " column usage map");
       try {
         for (uint32_t pg : UsageMap(pager_, L_).Pages(m.owned_map)) {
@@ -311,7 +349,11 @@ class Checker {
         Problem(what + ": a column usage map is unreadable: " + e.what());
       }
     }
-    // Every row decodes, long values included.
+  }
+
+  // Every row decodes, long values included; returns how many did before
+  // the first that does not.
+  size_t ReadEveryRow(const std::string& what, const std::shared_ptr<const TableDef>& t) {
     size_t rows = 0;
     try {
       TableScan scan(db_, t);
@@ -322,12 +364,7 @@ class Checker {
     } catch (const Error& e) {
       Problem(what + ": a row cannot be read: " + e.what());
     }
-    report_.rows += rows;
-    CheckIndexes(what, t);
-    if (rows != t->row_count) {
-      Note(what + ": its definition counts " + std::to_string(t->row_count) + " rows, it holds " +
-           std::to_string(rows));
-    }
+    return rows;
   }
 
   // Every index holds exactly one entry per row (rows whose key is all null

@@ -13,16 +13,6 @@ namespace jet {
 
 namespace {
 
-MutableBytes Mut(std::string& s) {
-  return MutableBytes(reinterpret_cast<uint8_t*>(s.data()), s.size());
-}
-
-// Columns whose values live in a row's variable section.
-bool IsVariable(ColumnType type) {
-  return type == ColumnType::kMemo || type == ColumnType::kOle || type == ColumnType::kText ||
-         type == ColumnType::kBinary;
-}
-
 // An empty inline usage map: type 0, first page 0, no page set.
 std::string EmptyMapRow(const Layout& L) { return std::string(L.usage_map_row, '\0'); }
 
@@ -126,7 +116,7 @@ void TableMutator::AddColumn(const std::string& table, const std::string& column
         errnum::kGeneric,
         "The table '" + table + "' has used up its field numbers; compact the database first.");
   }
-  const bool first_variable = IsVariable(type) && t.var_cols == 0;
+  const bool first_variable = IsVariableType(type) && t.var_cols == 0;
   InsertColumn(t, column, type, text_chars);
   WriteTableDef(t);
   if (first_variable) {
@@ -144,38 +134,12 @@ void TableMutator::AddColumn(const std::string& table, const std::string& column
 
 void TableMutator::InsertColumn(TableDef& t, const std::string& column, ColumnType type,
                                 uint16_t text_chars) {
-  const bool variable = IsVariable(type);
-  uint16_t length = 0;
-  switch (type) {
-    case ColumnType::kBoolean:
-      length = 1;
-      break;
-    case ColumnType::kByte:
-      length = 1;
-      break;
-    case ColumnType::kInteger:
-      length = 2;
-      break;
-    case ColumnType::kLong:
-      length = 4;
-      break;
-    case ColumnType::kFloat:
-      length = 4;
-      break;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      length = 8;
-      break;
-    case ColumnType::kText:
-      length = static_cast<uint16_t>(layout_.jet3 ? text_chars : 2 * text_chars);
-      break;
-    case ColumnType::kMemo:
-    case ColumnType::kOle:
-      length = 0;
-      break;
-    default:
-      throw Error(errnum::kGeneric, "Columns of this type cannot be added.");
+  const ColumnTypeInfo& info = TypeInfo(type);
+  if (!info.addable) throw Error(errnum::kGeneric, "Columns of this type cannot be added.");
+  const bool variable = IsVariableType(type);
+  uint16_t length = info.size;
+  if (type == ColumnType::kText) {
+    length = static_cast<uint16_t>(layout_.jet3 ? text_chars : 2 * text_chars);
   }
   const uint16_t number = t.max_cols;
   uint16_t var_index = 0;
@@ -198,32 +162,19 @@ void TableMutator::InsertColumn(TableDef& t, const std::string& column, ColumnTy
       break;
     }
   }
-  uint8_t flags = static_cast<uint8_t>((variable ? 0x00 : 0x01) | 0x02);
-  std::string desc(layout_.col_desc_size, '\0');
-  MutableBytes d = Mut(desc);
-  d[0] = static_cast<uint8_t>(type);
-  if (layout_.jet3) {
-    Put16(d, 1, number);
-    Put16(d, 3, var_index);
-    Put16(d, 5, number);
-    Put16(d, 7, 1);
-    Put16(d, 9, lcid);
-    Put16(d, 11, db_.header().code_page);
-    d[13] = flags;
-    Put16(d, 14, fixed_offset);
-    Put16(d, 16, length);
-  } else {
-    Put32(d, 1, 0x659);
-    Put16(d, 5, number);
-    Put16(d, 7, var_index);
-    Put16(d, 9, number);
-    Put16(d, 11, lcid);
-    d[14] = sort_version;
-    d[15] = flags;
-    d[16] = type == ColumnType::kText ? 0x01 : 0x00;  // text may be compressed
-    Put16(d, 21, fixed_offset);
-    Put16(d, 23, length);
-  }
+  ColumnDescriptor fields;
+  fields.type_code = static_cast<uint8_t>(type);
+  fields.number = number;
+  fields.var_index = var_index;
+  fields.second_number = number;
+  fields.lcid = lcid;
+  fields.code_page = db_.header().code_page;
+  fields.sort_version = sort_version;
+  fields.flags = static_cast<uint8_t>((variable ? 0 : kColFixed) | kColUpdatable);
+  fields.ext_flags = type == ColumnType::kText ? kColCompressible : 0;  // text may be compressed
+  fields.fixed_offset = fixed_offset;
+  fields.length = length;
+  const std::string desc = fields.Encode(layout_);
   std::string name_bytes;
   if (layout_.jet3) {
     std::string cp = Utf8ToCodePage(column, db_.header().code_page);

@@ -101,11 +101,19 @@ class Out {
   std::string buf_;
 };
 
+// Opens a database and passes on once what the opening found (a journal of
+// another file moved aside).
+std::shared_ptr<jet::Database> OpenTelling(const std::string& path, const jet::OpenOptions& o) {
+  auto db = jet::Database::Open(path, o);
+  if (!db->notice().empty()) std::fprintf(stderr, "tessaly: %s\n", db->notice().c_str());
+  return db;
+}
+
 std::shared_ptr<jet::Database> OpenDb(const Args& a) {
   jet::OpenOptions o;
   o.password = a.Option("--password");
   o.writable = false;
-  return jet::Database::Open(a.positional.at(0), o);
+  return OpenTelling(a.positional.at(0), o);
 }
 
 int Tables(const Args& a) {
@@ -383,7 +391,7 @@ int Import(const Args& a) {
 
   jet::OpenOptions o;
   o.writable = true;
-  auto db = jet::Database::Open(path, o);
+  auto db = OpenTelling(path, o);
   cli::CsvReader reader(in.get());
   std::vector<std::string> header;
   if (!reader.Next(header)) throw jet::Error(jet::errnum::kGeneric, "'" + csv + "' is empty.");

@@ -55,6 +55,11 @@ bool FaultFileSystem::Counts(const std::string& path) const {
 }
 
 std::unique_ptr<jet::File> FaultFileSystem::Open(const std::string& path, Mode mode) {
+  if (mode == Mode::kReadWrite && !read_only_.empty() && path.size() >= read_only_.size() &&
+      path.compare(path.size() - read_only_.size(), read_only_.size(), read_only_) == 0) {
+    throw jet::Error(jet::errnum::kReadOnly,
+                     "The database file '" + path + "' is read-only; it cannot be changed.");
+  }
   return std::make_unique<FaultFile>(*this, base_.Open(path, mode), path);
 }
 

@@ -29,6 +29,8 @@ class FaultFileSystem : public jet::FileSystem {
     stop_after_ = writes_ + n;
     stop_ = std::move(stop);
   }
+  // Files whose path ends with `suffix` open as a read-only file does.
+  void ReadOnly(std::string suffix) { read_only_ = std::move(suffix); }
   // Counts (and fails) only the files whose path ends with `suffix`.
   void OnlyFilesEndingWith(std::string suffix) { suffix_ = std::move(suffix); }
   void Reset() {
@@ -42,6 +44,7 @@ class FaultFileSystem : public jet::FileSystem {
   std::unique_ptr<jet::File> Open(const std::string& path, Mode mode) override;
   bool Exists(const std::string& path) override { return base_.Exists(path); }
   void Remove(const std::string& path) override { base_.Remove(path); }
+  void Rename(const std::string& from, const std::string& to) override { base_.Rename(from, to); }
   void SyncFolderOf(const std::string& path) override { base_.SyncFolderOf(path); }
 
  private:
@@ -57,6 +60,7 @@ class FaultFileSystem : public jet::FileSystem {
   bool cut_ = false;
   std::function<void()> stop_;
   std::string suffix_;
+  std::string read_only_;
 };
 
 }  // namespace testing_support

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -132,6 +133,14 @@ class PosixFileSystem : public FileSystem {
 
   void Remove(const std::string& path) override { ::unlink(path.c_str()); }
 
+  void Rename(const std::string& from, const std::string& to) override {
+    // A link, unlike a rename, never replaces a file that appeared meanwhile.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+      throw Error(errnum::kGeneric, SysError("Cannot rename '" + from + "' to", to));
+    }
+    ::unlink(from.c_str());
+  }
+
   void SyncFolderOf(const std::string& path) override {
     std::string dir = path;
     size_t slash = dir.rfind('/');
@@ -162,6 +171,14 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+std::string ResolvedPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string out(real);
+  ::free(real);
+  return out;
+}
 
 FileSystem& FileSystem::Default() {
   static PosixFileSystem fs;

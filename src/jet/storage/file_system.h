@@ -47,6 +47,8 @@ class FileSystem {
   virtual bool Exists(const std::string& path) = 0;
   // Removes a file; a missing one is not an error.
   virtual void Remove(const std::string& path) = 0;
+  // Renames a file, replacing nothing: throws when `to` exists.
+  virtual void Rename(const std::string& from, const std::string& to) = 0;
   // Syncs the folder holding `path`, so that a created or removed file is
   // durable too.
   virtual void SyncFolderOf(const std::string& path) = 0;
@@ -54,5 +56,9 @@ class FileSystem {
   // The operating system's files.
   static FileSystem& Default();
 };
+
+// The path with every symbolic link resolved, or the path as given when it
+// does not name an existing file. A journal belongs beside the real file.
+std::string ResolvedPath(const std::string& path);
 
 }  // namespace jet

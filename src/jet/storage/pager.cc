@@ -7,56 +7,13 @@
 
 #include "jet/storage/bytes.h"
 #include "jet/storage/error.h"
+#include "jet/storage/journal.h"
 
 namespace jet {
 
-namespace {
-
-constexpr char kJournalMagic[16] = {'T', 'E', 'S', 'S', 'A', 'L', 'Y', '-',
-                                    'J', 'O', 'U', 'R', 'N', 'A', 'L', '\n'};
-constexpr uint32_t kJournalHeader = 512;
-
-uint64_t Fnv1a(std::span<const uint8_t> data, uint64_t h = 0xcbf29ce484222325ULL) {
-  for (uint8_t c : data) {
-    h ^= c;
-    h *= 0x100000001b3ULL;
-  }
-  return h;
+std::string Pager::JournalPath(const std::string& db_path) {
+  return ResolvedPath(db_path) + "-journal";
 }
-
-struct JournalHeader {
-  uint32_t page_size = 0;
-  uint64_t original_size = 0;
-  uint32_t records = 0;
-  bool complete = false;
-};
-
-std::vector<uint8_t> EncodeHeader(const JournalHeader& h) {
-  std::vector<uint8_t> b(kJournalHeader, 0);
-  std::memcpy(b.data(), kJournalMagic, 16);
-  Put32(b, 16, 1);
-  Put32(b, 20, h.page_size);
-  Put64(b, 24, h.original_size);
-  Put32(b, 32, h.records);
-  Put32(b, 36, h.complete ? 1 : 0);
-  Put64(b, 40, Fnv1a(std::span<const uint8_t>(b.data(), 40)));
-  return b;
-}
-
-bool DecodeHeader(std::span<const uint8_t> b, JournalHeader& h) {
-  if (b.size() < kJournalHeader || std::memcmp(b.data(), kJournalMagic, 16) != 0) return false;
-  if (U32(b, 16) != 1) return false;
-  if (U64(b, 40) != Fnv1a(b.subspan(0, 40))) return false;
-  h.page_size = U32(b, 20);
-  h.original_size = U64(b, 24);
-  h.records = U32(b, 32);
-  h.complete = U32(b, 36) == 1;
-  return h.page_size == 2048 || h.page_size == 4096;
-}
-
-}  // namespace
-
-std::string Pager::JournalPath(const std::string& db_path) { return db_path + "-journal"; }
 
 Pager::Pager(PageFile file, uint32_t page_size) : file_(std::move(file)), page_size_(page_size) {
   page_count_ = static_cast<uint32_t>(file_.Size() / page_size_);
@@ -116,7 +73,7 @@ Pager::~Pager() {
 void Pager::EnsureRecovered() {
   if (!needs_recovery_) return;
   try {
-    RecoverJournal(file_.path(), file_);
+    jet::RecoverJournal(JournalPath(file_.path()), file_, true);
   } catch (const Error&) {
     throw Error(errnum::kGeneric,
                 "The database could not be restored after a failed write; it will be repaired "
@@ -196,12 +153,18 @@ void Pager::EvictIfNeeded() {
 }
 
 void Pager::WriteJournalHeader(uint32_t records, bool complete) {
-  JournalHeader h;
-  h.page_size = page_size_;
-  h.original_size = static_cast<uint64_t>(committed_pages_) * page_size_;
+  JournalHeader& h = journal_header_;
   h.records = records;
   h.complete = complete;
-  journal_->WriteAt(0, EncodeHeader(h));
+  if (complete) {
+    // What page 0 and the file will be once the commit is written.
+    Frame* f0 = FrameOf(0);
+    const bool page0_changes = f0 && f0->dirty && committed_pages_ > 0;
+    h.holds_page0 = page0_changes;
+    h.end_page0 = page0_changes ? PageChecksum(f0->page->data) : h.start_page0;
+    h.end_size = static_cast<uint64_t>(page_count_) * page_size_;
+  }
+  journal_->WriteAt(0, h.Encode());
 }
 
 void Pager::JournalOriginal(uint32_t number) {
@@ -210,6 +173,17 @@ void Pager::JournalOriginal(uint32_t number) {
   }
   if (!journal_) {
     const std::string jp = JournalPath(file_.path());
+    JournalHeader& h = journal_header_;
+    h = JournalHeader{};
+    h.page_size = page_size_;
+    h.original_size = static_cast<uint64_t>(committed_pages_) * page_size_;
+    h.nonce = NewJournalNonce();
+    const auto [dev, ino] = file_.Identity();
+    h.device = static_cast<uint64_t>(dev);
+    h.inode = static_cast<uint64_t>(ino);
+    std::vector<uint8_t> page0(page_size_);
+    if (file_.ReadAt(0, page0) != page0.size()) ThrowDamaged("page 0 is cut short");
+    h.start_page0 = PageChecksum(page0);
     journal_ = std::make_unique<PageFile>(PageFile::Replace(jp, file_.file_system()));
     journal_records_ = 0;
     WriteJournalHeader(0, false);
@@ -220,9 +194,11 @@ void Pager::JournalOriginal(uint32_t number) {
   size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
                             std::span<uint8_t>(rec.data() + 4, page_size_));
   if (got != page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
-  Put32(rec, 4 + page_size_,
-        static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + page_size_))));
-  journal_->WriteAt(kJournalHeader + static_cast<uint64_t>(journal_records_) * rec.size(), rec);
+  Put32(
+      rec, 4 + page_size_,
+      RecordChecksum(journal_header_.nonce, std::span<const uint8_t>(rec.data(), 4 + page_size_)));
+  journal_->WriteAt(JournalHeader::kSize + static_cast<uint64_t>(journal_records_) * rec.size(),
+                    rec);
   ++journal_records_;
 }
 
@@ -277,7 +253,7 @@ void Pager::Commit() {
     // The database may hold part of the commit: put the originals back.
     try {
       journal_.reset();
-      RecoverJournal(file_.path(), file_);
+      jet::RecoverJournal(JournalPath(file_.path()), file_, true);
     } catch (...) {
       // The journal stays on disk; it is played back before the next access
       // or at the next open.
@@ -319,37 +295,8 @@ void Pager::Rollback() {
   }
 }
 
-bool Pager::RecoverJournal(const std::string& db_path, PageFile& file) {
-  FileSystem& fs = file.file_system();
-  std::string jp = JournalPath(db_path);
-  if (!fs.Exists(jp)) return false;
-  PageFile journal(jp, false, fs);
-  std::vector<uint8_t> head(kJournalHeader);
-  JournalHeader h;
-  bool valid = journal.ReadAt(0, head) == kJournalHeader && DecodeHeader(head, h);
-  if (valid && h.complete) {
-    if (!file.writable()) {
-      throw Error(errnum::kGeneric,
-                  "The database was left half-written by an interrupted change and must be "
-                  "repaired, but it cannot be opened for writing.");
-    }
-    std::vector<uint8_t> rec(8 + h.page_size);
-    for (uint32_t i = 0; i < h.records; ++i) {
-      uint64_t off = kJournalHeader + static_cast<uint64_t>(i) * rec.size();
-      if (journal.ReadAt(off, rec) != rec.size()) break;
-      uint32_t sum =
-          static_cast<uint32_t>(Fnv1a(std::span<const uint8_t>(rec.data(), 4 + h.page_size)));
-      if (U32(rec, 4 + h.page_size) != sum) break;
-      uint32_t page = U32(rec, 0);
-      file.WriteAt(static_cast<uint64_t>(page) * h.page_size,
-                   std::span<const uint8_t>(rec.data() + 4, h.page_size));
-    }
-    file.Truncate(h.original_size);
-    file.Sync();
-  }
-  fs.Remove(jp);
-  fs.SyncFolderOf(jp);
-  return valid && h.complete;
+JournalRecovery Pager::RecoverJournal(const std::string& db_path, PageFile& file) {
+  return jet::RecoverJournal(JournalPath(db_path), file);
 }
 
 }  // namespace jet

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/storage/journal.h"
 #include "jet/storage/page_codec.h"
 #include "jet/storage/page_file.h"
 
@@ -58,9 +59,11 @@ class Pager {
   // Forgets every change since the last commit.
   void Rollback();
 
-  // Rolls back a journal left by an interrupted commit, if there is one.
-  // Needs a writable file; returns true when something was restored.
-  static bool RecoverJournal(const std::string& db_path, PageFile& file);
+  // Rolls back a journal left by an interrupted commit, if there is one and
+  // it belongs to this file; a journal that does not is moved aside. The
+  // caller holds the writer lock.
+  static JournalRecovery RecoverJournal(const std::string& db_path, PageFile& file);
+  // Beside the real file, symbolic links resolved.
   static std::string JournalPath(const std::string& db_path);
 
  private:
@@ -108,6 +111,7 @@ class Pager {
 
   // Journal of the open transaction.
   std::unique_ptr<PageFile> journal_;
+  JournalHeader journal_header_;
   uint32_t journal_records_ = 0;
   bool needs_recovery_ = false;
 };

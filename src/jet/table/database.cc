@@ -24,12 +24,14 @@ std::shared_ptr<Database> Database::Open(const std::string& path, const OpenOpti
   if (path.empty()) throw Error(errnum::kGeneric, "Could not find file ''.");
   // Prefer read-write so that the same object can serve later writers; a
   // read-only file is fine for reading.
+  // The real file, links resolved: its journal lies beside it, not beside a link.
+  const std::string real = ResolvedPath(path);
   PageFile file;
   try {
-    file = PageFile(path, true, *options.file_system);
+    file = PageFile(real, true, *options.file_system);
   } catch (const Error& e) {
     if (e.number() != errnum::kReadOnly) throw;
-    file = PageFile(path, false, *options.file_system);
+    file = PageFile(real, false, *options.file_system);
   }
   std::lock_guard<std::recursive_mutex> lock(g_registry_mu);
   auto key = file.Identity();
@@ -95,13 +97,25 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
     writable_ = true;
   }
   // A journal left by an interrupted change is rolled back before anything is read.
-  if (file.file_system().Exists(Pager::JournalPath(path))) {
-    bool mine = file.writable() && file.TryLockWriter();
-    if (!mine) {
+  const std::string journal = Pager::JournalPath(file.path());
+  if (file.file_system().Exists(journal)) {
+    if (!file.writable()) {
+      throw Error(errnum::kGeneric, "The database '" + path +
+                                        "' has the journal of an interrupted change beside it ('" +
+                                        journal +
+                                        "'), and the file is read-only, so the journal can be "
+                                        "neither checked nor played back. Nothing was changed.");
+    }
+    if (!file.TryLockWriter()) {
       throw Error(errnum::kGeneric,
                   "The database '" + path + "' is in use: another program is changing it.");
     }
-    Pager::RecoverJournal(path, file);
+    const JournalRecovery r = Pager::RecoverJournal(file.path(), file);
+    if (!r.moved_to.empty()) {
+      notice_ = "A journal beside the database '" + path +
+                "' was not made for it (or is damaged), so it was not applied; it was moved to '" +
+                r.moved_to + "'.";
+    }
     if (!writable_) file.UnlockWriter();
     file.ReadAt(0, raw);
   }

@@ -77,6 +77,9 @@ class Database {
   uint16_t code_page() const { return header_.code_page; }
   Pager& pager() { return *pager_; }
   bool writable() const { return writable_; }
+  // What opening found that the user should hear of once (a journal of
+  // another file moved aside), or empty.
+  const std::string& notice() const { return notice_; }
 
   // Every catalogue object (MSysObjects), in scan order.
   const std::vector<CatalogEntry>& Catalog() { return catalog_->Entries(); }
@@ -178,6 +181,7 @@ class Database {
   Layout layout_;
   std::unique_ptr<Pager> pager_;
   bool writable_ = false;
+  std::string notice_;
   std::u16string password_;
   std::string office_password_;  // the Office encryption password this object was opened with
   std::unique_ptr<PageAllocator> allocator_;

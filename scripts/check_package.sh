@@ -3,7 +3,7 @@
 # desktop needs are in it, its desktop entry and AppStream metadata validate,
 # its manual pages render. As root with apt-get it also installs the package,
 # starts the installed wizard under xvfb-run and removes the package again;
-# CHECK_PACKAGE_INSTALL=0 skips that part.
+# CHECK_PACKAGE_INSTALL=0 skips that part. Prints how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -19,7 +19,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-deb=$(./scripts/package.sh)
+# PACKAGE_DEB names a package built already (to look at it again quickly).
+deb=${PACKAGE_DEB:-$(./scripts/package.sh)}
 echo "package: $deb ($(du -h "$deb" | cut -f1))"
 fail() {
   echo "check_package.sh: $*" >&2
@@ -40,7 +41,8 @@ for f in ./usr/bin/tessaly-draviel ./usr/bin/tessaly \
          ./usr/share/applications/$app_id.desktop ./usr/share/metainfo/$app_id.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/tessaly-draviel.svg \
          ./usr/share/man/man1/tessaly.1.gz ./usr/share/man/man1/tessaly-draviel.1.gz \
-         ./usr/share/doc/tessaly-draviel/copyright; do
+         ./usr/share/doc/tessaly-draviel/copyright \
+         ./usr/share/doc/tessaly-draviel/changelog.gz; do
   grep -qxF "$f" <<<"$listing" || fail "$f is not in the package"
 done
 for size in 16 32 48 64 128 256; do
@@ -67,12 +69,14 @@ done
 # Each bitmap icon is a PNG of its size (width and height at bytes 16 to 23).
 for size in 16 32 48 64 128 256; do
   png="$root/usr/share/icons/hicolor/${size}x${size}/apps/tessaly-draviel.png"
-  dims=$(od -An -tu1 -j16 -N8 "$png" | tr -s ' ')
-  [ "$dims" = " 0 0 0 $size 0 0 0 $size" ] || fail "$png is not ${size}x${size}"
+  read -r -a b < <(od -An -tu1 -j16 -N8 "$png")
+  width=$(((b[0] << 24) | (b[1] << 16) | (b[2] << 8) | b[3]))
+  height=$(((b[4] << 24) | (b[5] << 16) | (b[6] << 8) | b[7]))
+  [ "$width" = "$size" ] && [ "$height" = "$size" ] || fail "$png is ${width}x${height}"
 done
 if command -v lintian >/dev/null; then
   echo "lintian:"
-  lintian --no-tag-display-limit "$deb" || true
+  lintian --tag-display-limit 0 "$deb" || true
 fi
 
 if [ "${CHECK_PACKAGE_INSTALL:-1}" = 1 ] && [ "$(id -u)" -eq 0 ] &&

@@ -26,7 +26,9 @@ fi
 dir=${PACKAGE_BUILD_DIR:-build-package}
 rm -rf "$dir"
 # Installed under /usr: the wizard looks for its data in /usr/share/tessaly-draviel.
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+# The build type the tests run; the package's files are stripped of their debug
+# information.
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
       -DTESSALY_TESTS=OFF -DTESSALY_BENCH=OFF
 cmake --build "$dir" -j "$(nproc)"
 (cd "$dir" && cpack -G DEB)

@@ -197,7 +197,7 @@ void Form1::PushButton1_Click() {
   Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton1_Click");
   int answer = app::msgbox::kNo;
-  // The merge writes into the sample, so an installed one is used as the user's copy.
+  // The merge writes into the sample: an installed one is first copied for the user.
   h.Step(100, [&] { AssignText(text1_, w.ProgramFileToChange(kSamplePath)); });
   h.Step(102, [&] {
     answer = w.Message(

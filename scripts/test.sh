@@ -19,3 +19,4 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON
       -DTESSALY_GUI=OFF -DTESSALY_BENCH=OFF
 cmake --build build-asan -j "$(nproc)" --target jet_tests
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -R 'Fuzz|Damaged'
+./scripts/check_package.sh

@@ -24,4 +24,14 @@ std::string ApplicationTitle(std::string product) {
   return product;
 }
 
+#ifndef TESSALY_VERSION
+#define TESSALY_VERSION "unknown"
+#endif
+
+const char* Version() { return TESSALY_VERSION; }
+
+std::string VersionLine(const std::string& program) {
+  return program + " (" + kProductName + ") " + Version();
+}
+
 }  // namespace app

@@ -21,4 +21,9 @@ inline constexpr char kErrorSourceTag[] = "Korvane2021/08/31";
 // Length counts UTF-8 characters, not bytes.
 std::string ApplicationTitle(std::string product);
 
+// The project's version, from the build.
+const char* Version();
+// What `--version` prints first: "PROGRAM (Tessaly Draviel) VERSION".
+std::string VersionLine(const std::string& program);
+
 }  // namespace app

@@ -11,27 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "app/product.h"
+#include "cli/help.h"
 #include "cli/import.h"
 #include "cli/merge_command.h"
 #include "cli/output.h"
+#include "jet/crypto/encrypt.h"
+#include "jet/storage/error.h"
 #include "jet/table/check.h"
 #include "jet/table/create.h"
 #include "jet/table/database.h"
-#include "jet/crypto/encrypt.h"
-#include "jet/storage/error.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage:\n"
-    "  tessaly tables DB [--password PW]\n"
-    "  tessaly columns DB TABLE [--password PW]\n"
-    "  tessaly dump DB TABLE [--password PW] [--format csv|json]\n"
-    "  tessaly check DB [--password PW]\n"
-    "  tessaly encrypt DB --password PW\n"
-    "  tessaly create DB [--format mdb2000|mdb2003|accdb2007|accdb2016]\n"
-    "  tessaly import DB TABLE FILE.csv [--type NAME=TYPE ...] [--key NAME]\n"
-    "      TYPE: text(N) memo byte integer long counter currency single double datetime yesno\n";
 
 struct Args {
   std::vector<std::string> positional;
@@ -75,7 +66,7 @@ Args ParseArgs(int argc, char** argv, const std::vector<std::string>& valued,
           known = true;
         }
       }
-      if (!known) throw UsageError("unknown option " + s);
+      if (!known) throw UsageError("unknown option '" + s + "'");
     } else {
       a.positional.push_back(s);
     }
@@ -514,33 +505,63 @@ int Encrypt(const Args& a) {
   return 0;
 }
 
+// Runs one command; throws UsageError for a bad command line.
+int RunCommand(const std::string& cmd, int argc, char** argv) {
+  if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
+  if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
+  if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
+  if (cmd == "create") return Create(ParseArgs(argc, argv, {"--format"}, {}));
+  if (cmd == "import") return Import(ParseArgs(argc, argv, {"--type", "--key"}, {}));
+  if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
+  if (cmd == "encrypt") return Encrypt(ParseArgs(argc, argv, {"--password"}, {}));
+  if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
+  return cli::MergeCommand(argc, argv);
+}
+
+// `tessaly help [COMMAND]`: the overall usage, or the command's usage and options.
+int Help(int argc, char** argv) {
+  if (argc < 3) {
+    std::fputs(cli::OverallUsage().c_str(), stdout);
+    std::fputs("\nRun 'tessaly help COMMAND' for a command's options.\n", stdout);
+    return 0;
+  }
+  const cli::CommandHelp* command = cli::FindCommand(argv[2]);
+  if (command == nullptr) {
+    std::fprintf(stderr, "tessaly: unknown command '%s'\n%s", argv[2], cli::OverallUsage().c_str());
+    return 2;
+  }
+  std::fputs(cli::CommandHelpText(*command).c_str(), stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    std::fputs(cli::kMergeUsage, stderr);
+    std::fputs(cli::OverallUsage().c_str(), stderr);
     return 2;
   }
-  std::string cmd = argv[1];
+  const std::string cmd = argv[1];
+  if (cmd == "--version") {
+    std::printf("%s\n", app::VersionLine("tessaly").c_str());
+    return 0;
+  }
+  if (cmd == "help" || cmd == "--help" || cmd == "-h") return Help(argc, argv);
+  const cli::CommandHelp* command = cli::FindCommand(cmd);
+  if (command == nullptr) {
+    std::fprintf(stderr, "tessaly: unknown command '%s'\n%s", cmd.c_str(),
+                 cli::OverallUsage().c_str());
+    return 2;
+  }
+  if (cli::AsksForHelp(*command, argc, argv)) {
+    std::fputs(cli::CommandHelpText(*command).c_str(), stdout);
+    return 0;
+  }
   try {
-    if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
-    if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
-    if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
-    if (cmd == "create") return Create(ParseArgs(argc, argv, {"--format"}, {}));
-    if (cmd == "import") return Import(ParseArgs(argc, argv, {"--type", "--key"}, {}));
-    if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
-    if (cmd == "encrypt") return Encrypt(ParseArgs(argc, argv, {"--password"}, {}));
-    if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
-    if (cmd == "merge") return cli::MergeCommand(argc, argv);
-    if (cmd == "--help" || cmd == "help") {
-      std::fputs(kUsage, stdout);
-      std::fputs(cli::kMergeUsage, stdout);
-      return 0;
-    }
-    throw UsageError("unknown command " + cmd);
+    return RunCommand(cmd, argc, argv);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "tessaly: %s\n%s%s", e.what(), kUsage, cli::kMergeUsage);
+    std::fprintf(stderr, "tessaly: %s\n%sRun 'tessaly help %s' for its options.\n", e.what(),
+                 cli::ShortUsage(*command).c_str(), cmd.c_str());
     return 2;
   } catch (const jet::Error& e) {
     std::fflush(stdout);

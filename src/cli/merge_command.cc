@@ -9,6 +9,7 @@
 
 #include "app/error_report.h"
 #include "app/helpers.h"
+#include "cli/help.h"
 #include "db/access.h"
 #include "merge/merge_page.h"
 #include "merge/merge_run.h"
@@ -49,7 +50,7 @@ std::string Parse(int argc, char** argv, MergeArgs& a) {
     } else if (s == "--yes") {
       a.yes = true;
     } else if (s.rfind("--", 0) == 0) {
-      return "unknown option " + s;
+      return "unknown option '" + s + "'";
     } else {
       positional.push_back(s);
     }
@@ -200,7 +201,8 @@ class TerminalPage : public merge::MergePage {
 int MergeCommand(int argc, char** argv) {
   MergeArgs args;
   if (std::string problem = Parse(argc, argv, args); !problem.empty()) {
-    std::fprintf(stderr, "tessaly: %s\nusage:\n%s", problem.c_str(), kMergeUsage);
+    std::fprintf(stderr, "tessaly: %s\n%s", problem.c_str(),
+                 ShortUsage(*FindCommand("merge")).c_str());
     return 2;
   }
   if (!app::FileExists(args.db)) {

@@ -134,7 +134,7 @@ void Form1::AssignText(QLineEdit* box, const std::string& text) {
 void Form1::Form_Load() {
   Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "Form_Load");
-  h.Step(100, [&] { ui::LoadSkinIfPresent(*this, w.program_folder()); });
+  h.Step(100, [&] { ui::LoadSkinIfPresent(*this, w.ProgramFolderHaving(kSkinFile)); });
   h.Step(104, [&] {
     SetCaption(app::kProductName);
     SetAppIcon();
@@ -144,7 +144,10 @@ void Form1::Form_Load() {
     h.Step(126, [&] { LoadCustomPointer(w.ProgramFile(kHandCursorFile)); });
   }
   h.Step(128, [&] {
-    AssignText(text1_, w.settings().Get(app::kVendorName, app::kProductName, kDatabaseKey, ""));
+    AssignText(text1_,
+               !w.start_database().empty()
+                   ? w.start_database()
+                   : w.settings().Get(app::kVendorName, app::kProductName, kDatabaseKey, ""));
   });
   h.Step(130, [&] {
     AssignText(text2_, w.settings().Get(app::kVendorName, app::kProductName, kPasswordKey, ""));
@@ -194,7 +197,8 @@ void Form1::PushButton1_Click() {
   Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton1_Click");
   int answer = app::msgbox::kNo;
-  h.Step(100, [&] { AssignText(text1_, w.ProgramFile(kSamplePath)); });
+  // The merge writes into the sample: an installed one is first copied for the user.
+  h.Step(100, [&] { AssignText(text1_, w.ProgramFileToChange(kSamplePath)); });
   h.Step(102, [&] {
     answer = w.Message(
         "Would you like this software to open the folder where these sample files are stored "

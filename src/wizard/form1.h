@@ -23,6 +23,7 @@ inline constexpr char kBrowseFilter[] =
 inline constexpr char kSamplePath[] = "Samples/Sample.mdb";
 inline constexpr char kSampleFolder[] = "Samples/";
 inline constexpr char kHandCursorFile[] = "HAND-M.CUR";
+inline constexpr char kSkinFile[] = "x/o.cjs";
 inline constexpr char kDatabaseKey[] = "Database";
 inline constexpr char kPasswordKey[] = "Password";
 

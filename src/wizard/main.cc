@@ -2,14 +2,21 @@
 // program says so instead of failing in the window system.
 #include <QApplication>
 #include <QByteArray>
+#include <QStandardPaths>
 #include <QStyleFactory>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/product.h"
 #include "app/qt/desktop.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/qt_settings_store.h"
+#include "wizard/command_line.h"
 #include "wizard/wizard.h"
+
+#ifndef TESSALY_DATA_DIR
+#define TESSALY_DATA_DIR ""
+#endif
 
 namespace {
 
@@ -36,9 +43,31 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
   if (type == QtFatalMsg) std::fputs(kDisplayFailed, stderr);
 }
 
+// The arguments as given, for --version and --help, which need no display.
+QStringList RawArguments(int argc, char* argv[]) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  return arguments;
+}
+
+// The folder of the user's own copies (a sample the merge may write into).
+std::string UserFolder() {
+  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  return base.isEmpty() ? std::string() : (base + QLatin1String("/tessaly-draviel")).toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const wizard::CommandLine asked = wizard::ParseCommandLine(RawArguments(argc, argv));
+  if (asked.version) {
+    std::printf("%s\n", app::VersionLine("tessaly-draviel").c_str());
+    return 0;
+  }
+  if (asked.help) {
+    std::fputs(wizard::CommandLineHelp().c_str(), stdout);
+    return 0;
+  }
   if (!HasDisplay()) {
     std::fputs(kNoDisplay, stderr);
     return 1;
@@ -47,6 +76,14 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   qInstallMessageHandler(previous_handler);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  // Desktops match the window to its entry (name and icon) by this.
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.ombrisk.TessalyDraviel"));
+  QStringList arguments = QCoreApplication::arguments();
+  arguments.removeFirst();
+  const wizard::CommandLine line = wizard::ParseCommandLine(arguments);
+  for (const std::string& ignored : line.ignored) {
+    std::fprintf(stderr, "tessaly-draviel: %s\n", ignored.c_str());
+  }
 
   ui::QtMessageSink messages;
   ui::QtSettingsStore settings;
@@ -56,7 +93,8 @@ int main(int argc, char* argv[]) {
   {
     wizard::Wizard wizard({messages, settings, desktop, files,
                            QCoreApplication::applicationDirPath().toStdString(),
-                           [] { QCoreApplication::exit(0); }});
+                           [] { QCoreApplication::exit(0); }, UserFolder(), TESSALY_DATA_DIR});
+    wizard.SetStartDatabase(line.database);
     if (wizard.Start()) exit_code = QApplication::exec();
     // Leaving this block releases the pages and, with them, the database
     // objects their grids hold: what the merge wrote is committed here.

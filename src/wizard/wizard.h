@@ -41,6 +41,11 @@ class Wizard : public ui::Shell {
 
   Globals& globals() { return globals_; }
 
+  // A database named on the command line. The start-up puts it into the
+  // path box in place of the remembered path, and then treats it alike.
+  void SetStartDatabase(std::string path) { start_database_ = std::move(path); }
+  const std::string& start_database() const { return start_database_; }
+
   // Built from the database page's path and password boxes as they are now.
   std::string ConnectionString();
 
@@ -49,6 +54,7 @@ class Wizard : public ui::Shell {
   Form& Load(std::unique_ptr<Form>& slot);
 
   Globals globals_;
+  std::string start_database_;
   std::unique_ptr<Form1> form1_;
   std::unique_ptr<Form2> form2_;
   std::unique_ptr<Form3> form3_;

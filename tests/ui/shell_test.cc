@@ -29,7 +29,8 @@ class NoFiles : public FileChooser {
 class ShellTest : public ::testing::Test {
  protected:
   ShellTest()
-      : shell_({messages_, settings_, desktop_, files_, "/opt/program", [this] { ++ended_; }}) {}
+      : shell_({messages_, settings_, desktop_, files_, "/opt/program", [this] { ++ended_; }, "",
+                "/nonexistent/share/tessaly-draviel"}) {}
 
   app::RecordingMessageSink messages_;
   app::MemorySettingsStore settings_;

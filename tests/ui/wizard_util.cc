@@ -43,7 +43,8 @@ WizardTest::~WizardTest() { FinishRun(); }
 wizard::Wizard& WizardTest::wizard() {
   if (!wizard_) {
     wizard_ = std::make_unique<wizard::Wizard>(ui::Services{messages_, *settings_, desktop_, files_,
-                                                            ProgramFolder(), [this] { ++ended_; }});
+                                                            ProgramFolder(), [this] { ++ended_; },
+                                                            user_folder_, data_folder_});
   }
   return *wizard_;
 }

@@ -79,6 +79,9 @@ class WizardTest : public ::testing::Test {
   FakeDesktop desktop_;
   FakeFileChooser files_;
   int ended_ = 0;
+  // Searched after the program folder when set before the run starts.
+  std::string user_folder_;
+  std::string data_folder_;
 
  private:
   std::unique_ptr<wizard::Wizard> wizard_;

@@ -10,12 +10,21 @@ namespace ui {
 
 Shell::Shell(Services services)
     : services_(std::move(services)),
+      program_files_(services_.program_folder, services_.user_folder, services_.data_folder),
       application_title_(app::ApplicationTitle(app::kProductName)) {}
 
 Shell::~Shell() = default;
 
 std::string Shell::ProgramFile(const std::string& relative) const {
-  return services_.program_folder + "/" + relative;
+  return program_files_.Find(relative);
+}
+
+std::string Shell::ProgramFileToChange(const std::string& relative) const {
+  return program_files_.FindToChange(relative);
+}
+
+std::string Shell::ProgramFolderHaving(const std::string& relative) const {
+  return program_files_.FolderHaving(relative);
 }
 
 int Shell::Message(const std::string& text, int style) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/message_sink.h"
+#include "app/program_files.h"
 #include "app/qt/desktop.h"
 #include "app/settings_store.h"
 
@@ -32,6 +33,10 @@ struct Services {
   // Called once when the program ends (window closed, "Exit", no database
   // layer). The application quits its event loop here; tests record it.
   std::function<void()> end_program;
+  // Searched after the program's folder, in this order (app::ProgramFiles):
+  // the user's own folder and the installed data folder. Empty for none.
+  std::string user_folder = {};
+  std::string data_folder = {};
 };
 
 class Shell {
@@ -46,8 +51,13 @@ class Shell {
   Desktop& desktop() { return services_.desktop; }
   FileChooser& files() { return services_.files; }
   const std::string& program_folder() const { return services_.program_folder; }
-  // `relative` inside the program's folder ("HAND-M.CUR", "Samples/Sample.mdb").
+  // `relative` ("HAND-M.CUR", "Samples/Sample.mdb") where the program's files
+  // are found: beside it, else the user's or the installed data folder.
   std::string ProgramFile(const std::string& relative) const;
+  // The same for a file the user changes: never the installed copy itself.
+  std::string ProgramFileToChange(const std::string& relative) const;
+  // The folder that holds `relative` (the program's when none does).
+  std::string ProgramFolderHaving(const std::string& relative) const;
 
   const std::string& application_title() const { return application_title_; }
   void SetApplicationTitle(std::string title) { application_title_ = std::move(title); }
@@ -82,6 +92,7 @@ class Shell {
   void Forget(Page& page);
 
   Services services_;
+  app::ProgramFiles program_files_;
   std::string application_title_;
   bool ended_ = false;
   Page* front_ = nullptr;

@@ -36,7 +36,7 @@ echo "$info" | grep -Eq '^ Depends:.*qt6-qpa-plugins' || fail "no window-system 
 app_id=example.ombrisk.TessalyDraviel
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/tessaly-draviel ./usr/bin/tessaly \
-         ./usr/share/tessaly-draviel/HAND-M.CUR ./usr/share/tessaly-draviel/x/o.cjs \
+         ./usr/share/tessaly-draviel/HAND-M.CUR \
          ./usr/share/tessaly-draviel/Samples/Sample.mdb \
          ./usr/share/applications/$app_id.desktop ./usr/share/metainfo/$app_id.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/tessaly-draviel.svg \

@@ -160,8 +160,14 @@ void DataGrid::SetDataSource(std::shared_ptr<db::RowSource> source) {
         metrics.horizontalAdvance(model_->headerData(c, Qt::Horizontal).toString()) + 16;
     setColumnWidth(c, std::max(horizontalHeader()->defaultSectionSize(), name_width));
   }
-  // The first rows at once; the view asks for more as it is scrolled.
+  // Every row at once: the scroll bar spans the table and the keys reach its
+  // end; the rows themselves are read as they come into view.
   if (model_->canFetchMore(QModelIndex())) model_->fetchMore(QModelIndex());
+  // The keys start from the first cell, as they do once the grid has the
+  // focus; nothing is selected by it.
+  if (model_->rowCount() > 0 && model_->columnCount() > 0) {
+    selectionModel()->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
+  }
 }
 
 const std::shared_ptr<db::RowSource>& DataGrid::DataSource() const { return model_->source(); }

@@ -89,8 +89,9 @@ class ProgressBar : public QProgressBar {
   std::string text_;
 };
 
-// A read-only grid showing every column and row of a row source, fetching
-// rows as they are scrolled into view.
+// A read-only grid showing every column and row of a row source; its scroll
+// bar spans every row from the start, and rows are read as they come into
+// view.
 class DataGrid : public QTableView {
   Q_OBJECT
 

@@ -91,6 +91,7 @@ Form1::Form1(Wizard& wizard) : WizardPage(wizard, "Form1", 8040, 2580) {
   setTabOrder(push_button3_, push_button1_);
   setTabOrder(push_button1_, push_button2_);
   text1_->setFocus();
+  SetDefaultButton(push_button3_);  // Enter goes on, also from the path box
 
   for (QWidget* button :
        {static_cast<QWidget*>(push_button1_), static_cast<QWidget*>(push_button2_),

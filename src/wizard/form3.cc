@@ -75,6 +75,8 @@ Form3::Form3(Wizard& wizard) : WizardPage(wizard, "Form3", 8040, 6225) {
   ui::PlaceTwips(push_button3_, 4080, 5700, 3840, 405);
   push_button3_->setFont(ui::ArialBold(kButtonPoints));
 
+  SetDefaultButton(push_button3_);
+
   for (ui::PushButton* button :
        {push_button2_, push_button3_, push_button5_, push_button6_, push_button7_, push_button8_}) {
     SetPointerOnHover(button, ui::kPointerCustom);

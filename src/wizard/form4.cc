@@ -126,6 +126,8 @@ Form4::Form4(Wizard& wizard)
   data_grid1_->setFont(ui::ArialBold(kTextPoints));
 
   text1_->setFocus();
+  // No default button: Enter in the name box must not start changing the
+  // database.
 
   for (ui::PushButton* button : {push_button1_, push_button2_, push_button3_, push_button4_}) {
     SetPointerOnHover(button, ui::kPointerCustom);

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
@@ -114,6 +115,16 @@ std::string PushButton::Caption() const { return text().toStdString(); }
 
 void PushButton::SetCaption(const std::string& caption) {
   setText(QString::fromStdString(caption));
+}
+
+void PushButton::paintEvent(QPaintEvent* event) {
+  QPushButton::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(QRectF(rect()).adjusted(3, 3, -3, -3), 2, 2);
 }
 
 // ---------------------------------------------------------------------------

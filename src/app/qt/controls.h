@@ -66,6 +66,8 @@ class ListView : public QTreeWidget, public app::ListViewLike {
   int column_headers_ = 0;
 };
 
+// A push button whose keyboard focus is marked by a clear ring in the
+// selection colour, whatever the style draws of its own.
 class PushButton : public QPushButton {
   Q_OBJECT
 
@@ -73,6 +75,9 @@ class PushButton : public QPushButton {
   PushButton(const std::string& caption, QWidget* parent);
   std::string Caption() const;
   void SetCaption(const std::string& caption);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // A progress bar whose text is set, not computed from the value; the text

@@ -8,6 +8,7 @@
 #include "app/helpers.h"
 #include "app/product.h"
 #include "app/provider_check.h"
+#include "app/qt/desktop.h"
 #include "app/reporting_handler.h"
 #include "db/access.h"
 #include "wizard/form2.h"
@@ -185,7 +186,12 @@ void Form1::PushButton5_Click() {
   h.Step(102, [&] { dialog.flags = kBrowseFlags; });
   h.Step(104, [&] { dialog.title = kBrowseTitle; });
   h.Step(106, [&] { dialog.filter = kBrowseFilter; });
-  h.Step(108, [&] { dialog.file_name = w.files().ShowOpen(dialog); });
+  h.Step(108, [&] {
+    // From the folder of the path already in the box, so that a second look
+    // starts where the first one ended.
+    dialog.folder = ui::BrowseFolder(DatabasePath());
+    dialog.file_name = w.files().ShowOpen(dialog);
+  });
   if (h.Test(110, [&] { return !dialog.file_name.empty(); })) {
     h.Step(112, [&] { AssignText(text1_, dialog.file_name); });
   }

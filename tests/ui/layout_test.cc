@@ -102,14 +102,6 @@ void ExpectArialBold(QWidget* w, double points) {
   EXPECT_TRUE(w->font().bold()) << Name(w);
 }
 
-void SaveScreenshot(QWidget& page, const char* file) {
-  QCoreApplication::processEvents();  // what the event loop would have done by now
-  const QString folder = QStringLiteral(TESSALY_SCREENSHOT_DIR);
-  QDir().mkpath(folder);
-  EXPECT_TRUE(page.grab().save(folder + QLatin1Char('/') + QLatin1String(file)))
-      << "cannot write " << file;
-}
-
 class LayoutTest : public WizardTest {};
 
 TEST_F(LayoutTest, DatabasePageIsPlacedInTwips) {

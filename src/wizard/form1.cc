@@ -37,7 +37,7 @@ class WizardAsker : public app::MessageAsker {
 }  // namespace
 
 Form1::Form1(Wizard& wizard) : WizardPage(wizard, "Form1", 8040, 2580) {
-  frame1_ = new QGroupBox(QStringLiteral("Access Database"), this);
+  frame1_ = new ui::Frame("Access Database", this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 120, 7800, 1335);
   frame1_->setFont(ui::ArialBold(kTextPoints));

@@ -105,6 +105,57 @@ void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+constexpr int kCaptionIndent = 8;  // the caption starts this far in
+constexpr int kCaptionGap = 2;     // the border stops this far either side of it
+
+}  // namespace
+
+Frame::Frame(const std::string& caption, QWidget* parent)
+    : QGroupBox(QString::fromStdString(caption), parent) {}
+
+QRect Frame::CaptionRect() const {
+  if (title().isEmpty()) return QRect();
+  const QFontMetrics metrics(font());
+  return QRect(kCaptionIndent, 0, metrics.horizontalAdvance(title()) + 1, metrics.height());
+}
+
+QRect Frame::BorderRect() const {
+  const int top = title().isEmpty() ? 0 : QFontMetrics(font()).height() / 2;
+  return rect().adjusted(0, top, 0, 0);
+}
+
+void Frame::paintEvent(QPaintEvent* event) {
+  // A skin's style sheet draws frames its own way.
+  if (testAttribute(Qt::WA_StyleSheetTarget)) {
+    QGroupBox::paintEvent(event);
+    return;
+  }
+  // The styles draw their frame below the caption whatever rectangle they
+  // are given, so the panel is drawn here, in the style's colours: a face a
+  // shade darker than the page and a thin rounded border.
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QColor face = palette().color(QPalette::Window);
+  const QRectF border = QRectF(BorderRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(face.darker(101));
+  painter.drawRoundedRect(border, 2, 2);
+  const QRect caption = CaptionRect();
+  painter.setClipRegion(QRegion(rect()) -
+                        QRegion(caption.adjusted(-kCaptionGap, 0, kCaptionGap, 0)));
+  painter.setPen(face.darker(115));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(border, 2, 2);
+  painter.setClipping(false);
+  if (caption.isEmpty()) return;
+  style()->drawItemText(&painter, caption, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                        palette(), isEnabled(), title(), QPalette::WindowText);
+}
+
+// ---------------------------------------------------------------------------
+
 PushButton::PushButton(const std::string& caption, QWidget* parent)
     : QPushButton(QString::fromStdString(caption), parent) {
   setAutoDefault(false);

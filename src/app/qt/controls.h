@@ -4,6 +4,7 @@
 // and sizes come in twips, 15 to the pixel, the unit the page layouts use.
 #pragma once
 
+#include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -64,6 +65,24 @@ class ListView : public QTreeWidget, public app::ListViewLike {
  private:
   QTreeWidgetItem* ItemAt1(int index_1based) const;
   int column_headers_ = 0;
+};
+
+// A frame with a caption whose border runs through the middle of the
+// caption, which interrupts it, as frames have always looked on the pages'
+// home platform. The style's own frame starts below the caption instead,
+// and cut through controls placed just under the caption.
+class Frame : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  Frame(const std::string& caption, QWidget* parent);
+  // Where the border is drawn, in the frame's own coordinates.
+  QRect BorderRect() const;
+  // Where the caption is written.
+  QRect CaptionRect() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // A push button whose keyboard focus is marked by a clear ring in the

@@ -67,10 +67,9 @@ class ListView : public QTreeWidget, public app::ListViewLike {
   int column_headers_ = 0;
 };
 
-// A frame with a caption whose border runs through the middle of the
-// caption, which interrupts it, as frames have always looked on the pages'
-// home platform. The style's own frame starts below the caption instead,
-// and cut through controls placed just under the caption.
+// A frame whose border runs through the middle of its caption, the caption
+// interrupting it. The styles start their frame below the caption, where it
+// cut through controls placed just under the caption.
 class Frame : public QGroupBox {
   Q_OBJECT
 

@@ -8,6 +8,7 @@
 #include "app/helpers.h"
 #include "app/product.h"
 #include "app/provider_check.h"
+#include "app/qt/desktop.h"
 #include "app/reporting_handler.h"
 #include "db/access.h"
 #include "wizard/form2.h"
@@ -36,7 +37,7 @@ class WizardAsker : public app::MessageAsker {
 }  // namespace
 
 Form1::Form1(Wizard& wizard) : WizardPage(wizard, "Form1", 8040, 2580) {
-  frame1_ = new QGroupBox(QStringLiteral("Access Database"), this);
+  frame1_ = new ui::Frame("Access Database", this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 120, 7800, 1335);
   frame1_->setFont(ui::ArialBold(kTextPoints));
@@ -91,6 +92,7 @@ Form1::Form1(Wizard& wizard) : WizardPage(wizard, "Form1", 8040, 2580) {
   setTabOrder(push_button3_, push_button1_);
   setTabOrder(push_button1_, push_button2_);
   text1_->setFocus();
+  SetDefaultButton(push_button3_);  // Enter goes on, also from the path box
 
   for (QWidget* button :
        {static_cast<QWidget*>(push_button1_), static_cast<QWidget*>(push_button2_),
@@ -187,7 +189,12 @@ void Form1::PushButton5_Click() {
   h.Step(102, [&] { dialog.flags = kBrowseFlags; });
   h.Step(104, [&] { dialog.title = kBrowseTitle; });
   h.Step(106, [&] { dialog.filter = kBrowseFilter; });
-  h.Step(108, [&] { dialog.file_name = w.files().ShowOpen(dialog); });
+  h.Step(108, [&] {
+    // From the folder of the path already in the box, so that a second look
+    // starts where the first one ended.
+    dialog.folder = ui::BrowseFolder(DatabasePath());
+    dialog.file_name = w.files().ShowOpen(dialog);
+  });
   if (h.Test(110, [&] { return !dialog.file_name.empty(); })) {
     h.Step(112, [&] { AssignText(text1_, dialog.file_name); });
   }

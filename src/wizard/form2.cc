@@ -47,6 +47,7 @@ Form2::Form2(Wizard& wizard) : WizardPage(wizard, "Form2", 8040, 3135) {
   setTabOrder(push_button3_, progress_bar1_);
   setTabOrder(progress_bar1_, list_view1_);
   push_button2_->setFocus();
+  SetDefaultButton(push_button3_);
 
   SetPointerOnHover(push_button2_, ui::kPointerCustom);
   SetPointerOnHover(push_button3_, ui::kPointerCustom);

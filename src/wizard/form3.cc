@@ -25,7 +25,7 @@ constexpr char kSelectFieldFirst[] = "Please select a field first.";
 }  // namespace
 
 Form3::Form3(Wizard& wizard) : WizardPage(wizard, "Form3", 8040, 6225) {
-  frame1_ = new QGroupBox(QStringLiteral("Preview"), this);
+  frame1_ = new ui::Frame("Preview", this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 90, 7800, 3045);
   frame1_->setFont(ui::ArialBold(kTextPoints));
@@ -35,7 +35,7 @@ Form3::Form3(Wizard& wizard) : WizardPage(wizard, "Form3", 8040, 6225) {
   ui::PlaceTwips(data_grid1_, 240, 300, 7320, 2535);
   data_grid1_->setFont(ui::ArialBold(kTextPoints));
 
-  frame2_ = new QGroupBox(QStringLiteral("Which fields would you like to merge?"), this);
+  frame2_ = new ui::Frame("Which fields would you like to merge?", this);
   frame2_->setObjectName(QStringLiteral("Frame2"));
   ui::PlaceTwips(frame2_, 120, 3180, 7800, 2415);
   frame2_->setFont(ui::ArialBold(kTextPoints));
@@ -74,6 +74,8 @@ Form3::Form3(Wizard& wizard) : WizardPage(wizard, "Form3", 8040, 6225) {
   push_button3_->setObjectName(QStringLiteral("PushButton3"));
   ui::PlaceTwips(push_button3_, 4080, 5700, 3840, 405);
   push_button3_->setFont(ui::ArialBold(kButtonPoints));
+
+  SetDefaultButton(push_button3_);
 
   for (ui::PushButton* button :
        {push_button2_, push_button3_, push_button5_, push_button6_, push_button7_, push_button8_}) {

@@ -69,7 +69,7 @@ Form4::Form4(Wizard& wizard)
     : WizardPage(wizard, "Form4", 8040, 5985),
       run_page_(std::make_unique<RunPage>(*this)),
       run_(std::make_unique<merge::MergeRun>(*run_page_)) {
-  frame1_ = new QGroupBox(QStringLiteral("Name Of New Field With Merged Results"), this);
+  frame1_ = new ui::Frame("Name Of New Field With Merged Results", this);
   frame1_->setObjectName(QStringLiteral("Frame1"));
   ui::PlaceTwips(frame1_, 120, 120, 7800, 825);
   frame1_->setFont(ui::ArialBold(kTextPoints));
@@ -84,7 +84,7 @@ Form4::Form4(Wizard& wizard)
   ui::PlaceTwips(push_button1_, 6960, 300, 600, 345);
   push_button1_->setFont(ui::ArialBold(kButtonPoints));
 
-  frame2_ = new QGroupBox(QStringLiteral("Space Option"), this);
+  frame2_ = new ui::Frame("Space Option", this);
   frame2_->setObjectName(QStringLiteral("Frame2"));
   ui::PlaceTwips(frame2_, 120, 990, 7800, 735);
   frame2_->setFont(ui::ArialBold(kTextPoints));
@@ -115,7 +115,7 @@ Form4::Form4(Wizard& wizard)
   progress_bar1_->setFont(ui::ArialBold(kTextPoints));
   progress_bar1_->SetText("Progress Bar");
 
-  frame3_ = new QGroupBox(QStringLiteral("Results (will be seen after merge)"), this);
+  frame3_ = new ui::Frame("Results (will be seen after merge)", this);
   frame3_->setObjectName(QStringLiteral("Frame3"));
   ui::PlaceTwips(frame3_, 120, 2830, 7800, 3045);
   frame3_->setFont(ui::ArialBold(kTextPoints));
@@ -126,6 +126,8 @@ Form4::Form4(Wizard& wizard)
   data_grid1_->setFont(ui::ArialBold(kTextPoints));
 
   text1_->setFocus();
+  // No default button: Enter in the name box must not start changing the
+  // database.
 
   for (ui::PushButton* button : {push_button1_, push_button2_, push_button3_, push_button4_}) {
     SetPointerOnHover(button, ui::kPointerCustom);

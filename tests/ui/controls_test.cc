@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <set>
 #include <stdexcept>
 
 #include "app/qt/desktop.h"
@@ -131,11 +134,13 @@ class CountingSource : public db::RowSource {
   jet::ColumnType ColumnType(int) const override { return jet::ColumnType::kText; }
   jet::Value Cell(int row, int column) override {
     ++cells_read;
+    rows_read.insert(row);
     if (column == 1) return jet::Value::Null();
     if (column == 2 && row == 5) throw jet::Error(jet::errnum::kGeneric, "unreadable");
     return jet::Value::Text(std::to_string(row) + ":" + std::to_string(column));
   }
   int cells_read = 0;
+  std::set<int> rows_read;
 
  private:
   int rows_;
@@ -177,6 +182,121 @@ TEST(RowSourceModelTest, AMillionRowsAreReadOnlyAsFarAsTheyAreShown) {
   EXPECT_LE(source->cells_read, 3 * 20);
   grid.SetDataSource(nullptr);
   EXPECT_EQ(grid.model()->rowCount(), 0);
+}
+
+// Presses `key` in the grid, as the keyboard would.
+void Press(DataGrid& grid, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers);
+  QApplication::sendEvent(&grid, &press);
+  grid.viewport()->repaint();
+}
+
+// True when every row read lies within `distance` of one of `near`.
+bool OnlyRowsNear(const std::set<int>& rows, std::initializer_list<int> near, int distance) {
+  for (int row : rows) {
+    bool close = false;
+    for (int n : near) close = close || std::abs(row - n) <= distance;
+    if (!close) return false;
+  }
+  return true;
+}
+
+TEST(RowSourceModelTest, CtrlEndReachesTheLastOfAMillionRowsReadingOnlyWhatIsShown) {
+  constexpr int kRows = 1000000;
+  auto source = std::make_shared<CountingSource>(kRows);
+  DataGrid grid(nullptr);
+  grid.resize(488, 169);
+  grid.SetDataSource(source);
+  grid.show();
+  QApplication::processEvents();
+  // The grid knows the whole table: its scroll bar spans every row.
+  EXPECT_EQ(grid.model()->rowCount(), kRows);
+  EXPECT_FALSE(grid.model()->canFetchMore(QModelIndex()));
+  EXPECT_GE(grid.verticalScrollBar()->maximum(), kRows - 20);
+  EXPECT_EQ(grid.currentIndex(), grid.model()->index(0, 0)) << "the keys start at the first cell";
+
+  Press(grid, Qt::Key_End, Qt::ControlModifier);
+  EXPECT_EQ(grid.currentIndex().row(), kRows - 1);
+  EXPECT_EQ(grid.verticalScrollBar()->value(), grid.verticalScrollBar()->maximum());
+  EXPECT_TRUE(source->rows_read.count(kRows - 1)) << "the last row is shown";
+  EXPECT_EQ(grid.model()->index(kRows - 1, 0).data().toString(), QStringLiteral("999999:0"));
+  EXPECT_TRUE(OnlyRowsNear(source->rows_read, {0, kRows - 1}, 20))
+      << "no row between the first and the last screen was read";
+  EXPECT_LE(grid.rows().fetched_rows(), 40);
+
+  Press(grid, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(grid.currentIndex().row(), 0);
+  EXPECT_EQ(grid.verticalScrollBar()->value(), 0);
+}
+
+TEST(RowSourceModelTest, PageDownAndTheScrollBarReachRowsAnywhere) {
+  constexpr int kRows = 1000000;
+  auto source = std::make_shared<CountingSource>(kRows);
+  DataGrid grid(nullptr);
+  grid.resize(488, 169);
+  grid.SetDataSource(source);
+  grid.show();
+  QApplication::processEvents();
+
+  // Dragging the bar to the middle shows the middle rows and reads only those.
+  grid.verticalScrollBar()->setValue(kRows / 2);
+  grid.viewport()->repaint();
+  EXPECT_TRUE(source->rows_read.count(kRows / 2));
+  EXPECT_EQ(grid.rowAt(0), kRows / 2);
+  EXPECT_TRUE(OnlyRowsNear(source->rows_read, {0, kRows / 2}, 20));
+
+  // Page Down moves a screenful at a time, wherever the current cell is.
+  grid.setCurrentIndex(grid.model()->index(kRows / 2, 0));
+  Press(grid, Qt::Key_PageDown);
+  const int after_one_page = grid.currentIndex().row();
+  EXPECT_GT(after_one_page, kRows / 2 + 3);
+  EXPECT_LT(after_one_page, kRows / 2 + 20);
+  Press(grid, Qt::Key_PageDown);
+  EXPECT_GT(grid.currentIndex().row(), after_one_page);
+  EXPECT_TRUE(source->rows_read.count(grid.currentIndex().row()));
+}
+
+TEST(RowSourceModelTest, TheCacheStaysBoundedAndDropsTheRowsLeastRecentlyUsed) {
+  auto source = std::make_shared<CountingSource>(1000000);
+  RowSourceModel model;
+  model.SetSource(source);
+  model.fetchMore(QModelIndex());
+  model.data(model.index(10, 0));
+  EXPECT_EQ(model.fetched_rows(), 1) << "a row is read alone, not with its neighbours";
+
+  // Visit many places far apart, a screenful at each, as a user scrolling would.
+  for (int place = 0; place < 200; ++place) {
+    for (int row = place * 5000; row < place * 5000 + 30; ++row) model.data(model.index(row, 0));
+    EXPECT_LE(static_cast<size_t>(model.fetched_rows()), RowSourceModel::kCachedRows);
+  }
+  // The rows just seen are still held; the first place was given up long ago.
+  int read = source->cells_read;
+  model.data(model.index(199 * 5000 + 5, 2));
+  EXPECT_EQ(source->cells_read, read);
+  model.data(model.index(5, 0));
+  EXPECT_GT(source->cells_read, read);
+  // A run in use keeps its place, however many others come after it.
+  read = source->cells_read;
+  for (int place = 0; place < 100; ++place) {
+    model.data(model.index(5, 0));
+    model.data(model.index(300000 + place * 1000, 0));
+  }
+  model.data(model.index(5, 1));
+  EXPECT_EQ(source->cells_read, read + 100 * 3);
+}
+
+TEST(RowSourceModelTest, ASourceThatCannotCountShowsNoRows) {
+  class Uncountable : public CountingSource {
+   public:
+    Uncountable() : CountingSource(5) {}
+    int RowCount() const override { throw jet::Error(jet::errnum::kGeneric, "gone"); }
+  };
+  RowSourceModel model;
+  model.SetSource(std::make_shared<Uncountable>());
+  model.fetchMore(QModelIndex());
+  EXPECT_EQ(model.rowCount(), 0);
+  EXPECT_EQ(model.columnCount(), 3);
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
 }
 
 }  // namespace

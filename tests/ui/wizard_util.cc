@@ -2,7 +2,9 @@
 
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
+#include <QDir>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QWidget>
 #include <filesystem>
 
@@ -22,6 +24,14 @@ void MoveMouseOver(QWidget* widget, const QPoint& local) {
   QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(target->mapToGlobal(at)), Qt::NoButton,
                    Qt::NoButton, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &move);
+}
+
+void SaveScreenshot(QWidget& window, const char* file) {
+  QCoreApplication::processEvents();  // what the event loop would have done by now
+  const QString folder = QStringLiteral(TESSALY_SCREENSHOT_DIR);
+  QDir().mkpath(folder);
+  EXPECT_TRUE(window.grab().save(folder + QLatin1Char('/') + QLatin1String(file)))
+      << "cannot write " << file;
 }
 
 std::string FakeFileChooser::ShowOpen(const ui::OpenFileRequest& request) {

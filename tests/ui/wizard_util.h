@@ -52,6 +52,10 @@ void SelectNamed(app::ListViewLike* list, const std::string& name);
 void MoveMouseOver(QWidget* widget);
 void MoveMouseOver(QWidget* widget, const QPoint& local);
 
+// Writes a picture of `window` as it is now to build/screenshots/`file`,
+// after the pending events have run.
+void SaveScreenshot(QWidget& window, const char* file);
+
 class WizardTest : public ::testing::Test {
  protected:
   WizardTest();

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
@@ -104,6 +105,57 @@ void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+constexpr int kCaptionIndent = 8;  // the caption starts this far in
+constexpr int kCaptionGap = 2;     // the border stops this far either side of it
+
+}  // namespace
+
+Frame::Frame(const std::string& caption, QWidget* parent)
+    : QGroupBox(QString::fromStdString(caption), parent) {}
+
+QRect Frame::CaptionRect() const {
+  if (title().isEmpty()) return QRect();
+  const QFontMetrics metrics(font());
+  return QRect(kCaptionIndent, 0, metrics.horizontalAdvance(title()) + 1, metrics.height());
+}
+
+QRect Frame::BorderRect() const {
+  const int top = title().isEmpty() ? 0 : QFontMetrics(font()).height() / 2;
+  return rect().adjusted(0, top, 0, 0);
+}
+
+void Frame::paintEvent(QPaintEvent* event) {
+  // A skin's style sheet draws frames its own way.
+  if (testAttribute(Qt::WA_StyleSheetTarget)) {
+    QGroupBox::paintEvent(event);
+    return;
+  }
+  // The styles draw their frame below the caption whatever rectangle they
+  // are given, so the panel is drawn here, in the style's colours: a face a
+  // shade darker than the page and a thin rounded border.
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QColor face = palette().color(QPalette::Window);
+  const QRectF border = QRectF(BorderRect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(face.darker(101));
+  painter.drawRoundedRect(border, 2, 2);
+  const QRect caption = CaptionRect();
+  painter.setClipRegion(QRegion(rect()) -
+                        QRegion(caption.adjusted(-kCaptionGap, 0, kCaptionGap, 0)));
+  painter.setPen(face.darker(115));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(border, 2, 2);
+  painter.setClipping(false);
+  if (caption.isEmpty()) return;
+  style()->drawItemText(&painter, caption, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                        palette(), isEnabled(), title(), QPalette::WindowText);
+}
+
+// ---------------------------------------------------------------------------
+
 PushButton::PushButton(const std::string& caption, QWidget* parent)
     : QPushButton(QString::fromStdString(caption), parent) {
   setAutoDefault(false);
@@ -114,6 +166,16 @@ std::string PushButton::Caption() const { return text().toStdString(); }
 
 void PushButton::SetCaption(const std::string& caption) {
   setText(QString::fromStdString(caption));
+}
+
+void PushButton::paintEvent(QPaintEvent* event) {
+  QPushButton::paintEvent(event);
+  if (!hasFocus()) return;
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(QRectF(rect()).adjusted(3, 3, -3, -3), 2, 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -160,8 +222,14 @@ void DataGrid::SetDataSource(std::shared_ptr<db::RowSource> source) {
         metrics.horizontalAdvance(model_->headerData(c, Qt::Horizontal).toString()) + 16;
     setColumnWidth(c, std::max(horizontalHeader()->defaultSectionSize(), name_width));
   }
-  // The first rows at once; the view asks for more as it is scrolled.
+  // Every row at once: the scroll bar spans the table and the keys reach its
+  // end; the rows themselves are read as they come into view.
   if (model_->canFetchMore(QModelIndex())) model_->fetchMore(QModelIndex());
+  // The keys start from the first cell, as they do once the grid has the
+  // focus; nothing is selected by it.
+  if (model_->rowCount() > 0 && model_->columnCount() > 0) {
+    selectionModel()->setCurrentIndex(model_->index(0, 0), QItemSelectionModel::NoUpdate);
+  }
 }
 
 const std::shared_ptr<db::RowSource>& DataGrid::DataSource() const { return model_->source(); }

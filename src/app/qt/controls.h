@@ -4,6 +4,7 @@
 // and sizes come in twips, 15 to the pixel, the unit the page layouts use.
 #pragma once
 
+#include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -66,6 +67,25 @@ class ListView : public QTreeWidget, public app::ListViewLike {
   int column_headers_ = 0;
 };
 
+// A frame whose border runs through the middle of its caption, the caption
+// interrupting it. The styles start their frame below the caption, where it
+// cut through controls placed just under the caption.
+class Frame : public QGroupBox {
+  Q_OBJECT
+
+ public:
+  Frame(const std::string& caption, QWidget* parent);
+  // Where the border is drawn, in the frame's own coordinates.
+  QRect BorderRect() const;
+  // Where the caption is written.
+  QRect CaptionRect() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// A push button whose keyboard focus is marked by a clear ring in the
+// selection colour, whatever the style draws of its own.
 class PushButton : public QPushButton {
   Q_OBJECT
 
@@ -73,6 +93,9 @@ class PushButton : public QPushButton {
   PushButton(const std::string& caption, QWidget* parent);
   std::string Caption() const;
   void SetCaption(const std::string& caption);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // A progress bar whose text is set, not computed from the value; the text
@@ -89,8 +112,9 @@ class ProgressBar : public QProgressBar {
   std::string text_;
 };
 
-// A read-only grid showing every column and row of a row source, fetching
-// rows as they are scrolled into view.
+// A read-only grid showing every column and row of a row source; its scroll
+// bar spans every row from the start, and rows are read as they come into
+// view.
 class DataGrid : public QTableView {
   Q_OBJECT
 

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <string>
 
+class QFileDialog;
+
 namespace ui {
 
 class Desktop {
@@ -30,6 +32,8 @@ struct OpenFileRequest {
   // Windows open-dialog flags. Qt's dialog has no read-only box, the one
   // thing they ask for here, so it ignores them.
   int flags = 0;
+  // The folder the dialog opens in; empty leaves it to the dialog.
+  std::string folder;
 };
 
 class FileChooser {
@@ -43,6 +47,15 @@ class QtFileChooser : public FileChooser {
  public:
   std::string ShowOpen(const OpenFileRequest& request) override;
 };
+
+// Sets up `dialog` as ShowOpen shows it: Qt's own dialog, the title, the
+// filters with their descriptions shown exactly as given (the patterns are
+// not added to them again), the folder and the initial name.
+void PrepareOpenDialog(QFileDialog& dialog, const OpenFileRequest& request);
+
+// The folder to browse from for the path in a path box: the folder it names
+// or the one its file lies in, when that exists; else the user's home.
+std::string BrowseFolder(const std::string& path);
 
 // "Access (*.mdb)|*.mdb|All|*.*|" becomes {"Access (*.mdb) (*.mdb)", "All (*.*)"}:
 // Qt reads the patterns from the last parenthesised group of each entry.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -144,6 +145,26 @@ void Page::HoverAt(const QPoint& global) {
   }
   int value = under != nullptr ? hover_values_[under] : kPointerDefault;
   if (pointer_ != kPointerBusy && pointer_ != value) SetMousePointer(value);
+}
+
+void Page::SetDefaultButton(QPushButton* button) {
+  if (default_button_ != nullptr) default_button_->setDefault(false);
+  default_button_ = button;
+  if (button != nullptr) button->setDefault(true);
+}
+
+void Page::keyPressEvent(QKeyEvent* event) {
+  // Text boxes, lists and grids leave Enter to the page; the other buttons
+  // do too, as Space is theirs.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const Qt::KeyboardModifiers others = event->modifiers() & ~Qt::KeypadModifier;
+  if (enter && others == Qt::NoModifier && default_button_ != nullptr &&
+      default_button_->isVisible() && default_button_->isEnabled()) {
+    event->accept();
+    default_button_->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void Page::closeEvent(QCloseEvent* event) {

@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QIcon>
 #include <QObject>
+#include <QPushButton>
 #include <QWidget>
 #include <map>
 #include <optional>
@@ -53,6 +54,12 @@ class Page : public QWidget {
   // The window was closed: the whole program ends.
   void Form_Unload();
 
+  // The button Enter presses wherever the focus is on the page, drawn as the
+  // default one; null when Enter presses nothing. Space still presses the
+  // button that has the focus.
+  void SetDefaultButton(QPushButton* button);
+  QPushButton* DefaultButton() const { return default_button_; }
+
  protected:
   // Hover rules: moving the pointer over `widget` sets the page's pointer to
   // `value` (99 over buttons, 0 elsewhere), unless the page shows the busy
@@ -66,6 +73,7 @@ class Page : public QWidget {
   void On(Sender* sender, Signal signal, Handler handler);
 
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -79,6 +87,7 @@ class Page : public QWidget {
   int pointer_ = kPointerDefault;
   std::optional<QCursor> custom_pointer_;
   std::map<QObject*, int> hover_values_;
+  QPushButton* default_button_ = nullptr;
 };
 
 // Paints the page, and its frames, labels, check boxes and option buttons,

@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <vector>
+
+#include "app/qt/page.h"
 
 namespace ui {
 namespace {
@@ -53,13 +56,34 @@ QString DisplayText(const std::string& text) {
   return out;
 }
 
+QString KeepAddressesWhole(const QString& text) {
+  static const QRegularExpression kAddress(QStringLiteral("\\b[A-Za-z][A-Za-z0-9+.-]*://\\S+"));
+  const QChar joiner(0x2060);
+  QString out;
+  qsizetype done = 0;
+  for (auto it = kAddress.globalMatch(text); it.hasNext();) {
+    const QRegularExpressionMatch match = it.next();
+    out += text.mid(done, match.capturedStart() - done);
+    const QString address = match.captured();
+    for (qsizetype i = 0; i < address.size(); ++i) {
+      out += address[i];
+      if (i + 1 < address.size() && !address[i].isLetterOrNumber()) out += joiner;
+    }
+    done = match.capturedEnd();
+  }
+  out += text.mid(done);
+  return out;
+}
+
 int QtMessageSink::Show(const std::string& text, const std::string& title, int style) {
   std::vector<int> answers = app::msgbox::Answers(app::msgbox::ButtonSet(style));
   if (answers.empty()) answers = {app::msgbox::kOk};
 
-  QMessageBox box(IconFor(style), QString::fromStdString(title), DisplayText(text),
-                  QMessageBox::NoButton, QApplication::activeWindow());
+  QMessageBox box(IconFor(style), QString::fromStdString(title),
+                  KeepAddressesWhole(DisplayText(text)), QMessageBox::NoButton,
+                  QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);
+  box.setWindowIcon(AppIcon());
   for (int answer : answers) box.addButton(ButtonFor(answer));
   size_t default_index = static_cast<size_t>(app::msgbox::DefaultButtonIndex(style));
   if (default_index >= answers.size()) default_index = 0;

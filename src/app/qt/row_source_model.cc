@@ -11,6 +11,8 @@ namespace {
 // What a cell shows when its value cannot be read, as Access shows it.
 const char kCellError[] = "#Error";
 
+constexpr size_t kMaxRuns = RowSourceModel::kCachedRows / RowSourceModel::kBatchRows;
+
 }  // namespace
 
 RowSourceModel::RowSourceModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -18,11 +20,11 @@ RowSourceModel::RowSourceModel(QObject* parent) : QAbstractTableModel(parent) {}
 void RowSourceModel::SetSource(std::shared_ptr<db::RowSource> source) {
   beginResetModel();
   source_ = std::move(source);
-  cache_.clear();
+  ClearCache();
   column_names_.clear();
   columns_ = 0;
-  fetched_ = 0;
-  total_ = -1;
+  rows_ = 0;
+  counted_ = false;
   if (source_) {
     try {
       columns_ = source_->ColumnCount();
@@ -38,42 +40,65 @@ void RowSourceModel::SetSource(std::shared_ptr<db::RowSource> source) {
   endResetModel();
 }
 
+void RowSourceModel::ClearCache() const {
+  runs_.clear();
+  runs_by_age_.clear();
+  held_rows_ = 0;
+}
+
 int RowSourceModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : fetched_;
+  return parent.isValid() ? 0 : rows_;
 }
 
 int RowSourceModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : columns_;
 }
 
-int RowSourceModel::TotalRows() const {
-  if (total_ < 0) {
-    try {
-      total_ = source_ ? std::max(0, source_->RowCount()) : 0;
-    } catch (const std::exception&) {
-      total_ = 0;
-    }
-  }
-  return total_;
-}
-
 bool RowSourceModel::canFetchMore(const QModelIndex& parent) const {
-  return !parent.isValid() && source_ && fetched_ < TotalRows();
+  return !parent.isValid() && source_ && !counted_;
 }
 
 void RowSourceModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
-  int more = std::min(kBatchRows, TotalRows() - fetched_);
-  beginInsertRows(QModelIndex(), fetched_, fetched_ + more - 1);
-  fetched_ += more;
+  counted_ = true;
+  int total = 0;
+  try {
+    total = std::max(0, source_->RowCount());
+  } catch (const std::exception&) {
+    total = 0;  // a source that cannot count its rows shows none
+  }
+  if (total == 0) return;
+  beginInsertRows(QModelIndex(), 0, total - 1);
+  rows_ = total;
   endInsertRows();
 }
 
+RowSourceModel::Run& RowSourceModel::RunFor(int run_index) const {
+  auto it = runs_.find(run_index);
+  if (it != runs_.end()) {
+    runs_by_age_.splice(runs_by_age_.begin(), runs_by_age_, it->second.age);
+    return it->second;
+  }
+  if (runs_.size() >= kMaxRuns) {
+    auto oldest = runs_.find(runs_by_age_.back());
+    held_rows_ -= static_cast<size_t>(
+        std::count(oldest->second.read.begin(), oldest->second.read.end(), true));
+    runs_.erase(oldest);
+    runs_by_age_.pop_back();
+  }
+  runs_by_age_.push_front(run_index);
+  Run& run = runs_[run_index];
+  run.texts.resize(kBatchRows);
+  run.read.assign(kBatchRows, false);
+  run.age = runs_by_age_.begin();
+  return run;
+}
+
 const QStringList& RowSourceModel::RowTexts(int row) const {
-  auto it = cache_.find(row);
-  if (it != cache_.end()) return it->second;
-  if (cache_.size() >= kCachedRows) cache_.clear();
-  QStringList texts;
+  Run& run = RunFor(row / kBatchRows);
+  const int slot = row % kBatchRows;
+  QStringList& texts = run.texts[slot];
+  if (run.read[slot]) return texts;
   texts.reserve(columns_);
   for (int c = 0; c < columns_; ++c) {
     try {
@@ -82,11 +107,13 @@ const QStringList& RowSourceModel::RowTexts(int row) const {
       texts.push_back(QString::fromLatin1(kCellError));
     }
   }
-  return cache_.emplace(row, std::move(texts)).first->second;
+  run.read[slot] = true;
+  ++held_rows_;
+  return texts;
 }
 
 QVariant RowSourceModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !source_ || !index.isValid() || index.row() >= fetched_ ||
+  if (role != Qt::DisplayRole || !source_ || !index.isValid() || index.row() >= rows_ ||
       index.column() >= columns_) {
     return QVariant();
   }

@@ -1,10 +1,14 @@
 #include "app/qt/shell.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <algorithm>
+#include <optional>
 
 #include "app/product.h"
 #include "app/qt/page.h"
+#include "app/qt/placement.h"
 
 namespace ui {
 
@@ -32,10 +36,31 @@ int Shell::Message(const std::string& text, int style) {
 }
 
 void Shell::ShowPage(Page& page) {
-  if (front_ != nullptr && front_ != &page && front_->isVisible()) page.move(front_->pos());
+  if (!page.isVisible()) Place(page);
   page.show();
+  page.raise();
   page.activateWindow();
   front_ = &page;
+}
+
+void Shell::Place(Page& page) {
+  std::optional<QRect> previous;
+  QMargins frame;
+  QScreen* screen = nullptr;
+  if (front_ != nullptr && front_ != &page) {
+    // The client area, not the frame: the frame of a page never shown is
+    // not known yet, and taking one for the other moved pages by a title
+    // bar's height at each hand-over.
+    previous = front_->geometry();
+    const QRect outer = front_->frameGeometry();
+    frame = QMargins(previous->left() - outer.left(), previous->top() - outer.top(),
+                     outer.right() - previous->right(), outer.bottom() - previous->bottom());
+    screen = QGuiApplication::screenAt(previous->center());
+    if (screen == nullptr) screen = front_->screen();
+  }
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  page.setGeometry(PlacePage(previous, page.size(), frame, screen->availableGeometry()));
 }
 
 void Shell::HidePage(Page& page) { page.hide(); }

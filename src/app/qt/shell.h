@@ -64,8 +64,10 @@ class Shell {
   // A message box under the application title; returns the answer.
   int Message(const std::string& text, int style = app::msgbox::kOkOnly);
 
-  // Page hand-over: show the target (not modal, where the program stands
-  // now), then hide the page that handed over.
+  // Page hand-over: show the target (not modal), then hide the page that
+  // handed over. A page that is not showing yet opens with its top-left
+  // corner where the front page has its own, or in the middle of the screen
+  // when it is the first, and is kept on the screen (PlacePage).
   void ShowPage(Page& page);
   void HidePage(Page& page);
   // The page last shown, or null before the first.
@@ -90,6 +92,7 @@ class Shell {
   // the program can hide them all.
   void Adopt(Page& page);
   void Forget(Page& page);
+  void Place(Page& page);
 
   Services services_;
   app::ProgramFiles program_files_;

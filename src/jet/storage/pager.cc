@@ -55,6 +55,7 @@ void Pager::Hold(uint32_t n, PagePtr page) {
 }
 
 void Pager::DropAll() {
+  marks_.clear();
   frames_.assign(page_count_, Frame{});
   newest_ = oldest_ = kNone;
   clean_count_ = 0;
@@ -204,14 +205,65 @@ void Pager::JournalOriginal(uint32_t number) {
 
 PagePtr Pager::GetForWrite(uint32_t number) {
   EnsureRecovered();
-  if (Frame* f = FrameOf(number); f && f->dirty) return f->page;
+  if (Frame* f = FrameOf(number); f && f->dirty) {
+    if (!marks_.empty()) SaveForMarks(number, *f->page);
+    return f->page;
+  }
   PagePtr p = Get(number);
   JournalOriginal(number);
+  if (!marks_.empty()) SaveForMarks(number, *p);
   Frame& f = frames_[number];
   Unlink(number);
   f.dirty = true;
   dirty_.push_back(number);
   return p;
+}
+
+void Pager::SaveForMarks(uint32_t number, const Page& page) {
+  std::shared_ptr<const std::vector<uint8_t>> copy;
+  for (Mark& m : marks_) {
+    if (number >= m.page_count) continue;  // appended after the mark: dropped, not restored
+    if (m.has.size() <= number) m.has.resize(m.page_count, false);
+    if (m.has[number]) continue;
+    if (!copy) copy = std::make_shared<const std::vector<uint8_t>>(page.data);
+    m.saved.emplace_back(number, copy);
+    m.has[number] = true;
+  }
+}
+
+size_t Pager::Savepoint() {
+  Mark m;
+  m.page_count = page_count_;
+  marks_.push_back(std::move(m));
+  return marks_.size();
+}
+
+void Pager::RollbackTo(size_t depth) {
+  assert(depth >= 1 && depth <= marks_.size());
+  marks_.resize(depth);
+  Mark& m = marks_.back();
+  for (const auto& [number, bytes] : m.saved) {
+    Frame& f = frames_[number];
+    assert(f.dirty && f.page);  // a saved page changed after the mark and stays until its commit
+    f.page->data = *bytes;
+  }
+  // Pages appended after the mark go again.
+  for (uint32_t n = m.page_count; n < page_count_; ++n) {
+    frames_[n].page.reset();
+    frames_[n].dirty = false;
+  }
+  dirty_.erase(
+      std::remove_if(dirty_.begin(), dirty_.end(), [&](uint32_t n) { return n >= m.page_count; }),
+      dirty_.end());
+  page_count_ = m.page_count;
+  frames_.resize(page_count_);
+  m.saved.clear();
+  m.has.clear();
+}
+
+void Pager::Release(size_t depth) {
+  assert(depth >= 1 && depth <= marks_.size());
+  marks_.resize(depth - 1);
 }
 
 PagePtr Pager::Append() {
@@ -228,6 +280,7 @@ PagePtr Pager::Append() {
 }
 
 void Pager::Commit() {
+  marks_.clear();
   if (!in_transaction()) return;
   try {
     if (!journal_) JournalOriginal(page_count_);
@@ -280,6 +333,7 @@ void Pager::Commit() {
 }
 
 void Pager::Rollback() {
+  marks_.clear();
   // Changed pages were changed in place: they are read again from the file.
   for (uint32_t n : dirty_) {
     frames_[n].page.reset();

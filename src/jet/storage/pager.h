@@ -59,6 +59,18 @@ class Pager {
   // Forgets every change since the last commit.
   void Rollback();
 
+  // Savepoints: nested marks in the changes since the last commit. A mark
+  // keeps, for each page changed after it, the page as it was at the mark,
+  // so that the changes after it can be undone alone (a statement that
+  // fails part-way). Returns the mark's depth, 1 for the outermost.
+  size_t Savepoint();
+  // Puts every page back as it was at mark `depth`, and drops pages
+  // appended since; the mark stays, the marks after it go.
+  void RollbackTo(size_t depth);
+  // Forgets mark `depth` and the marks after it; their changes stay.
+  void Release(size_t depth);
+  size_t savepoints() const { return marks_.size(); }
+
   // Rolls back a journal left by an interrupted commit, if there is one and
   // it belongs to this file; a journal that does not is moved aside. The
   // caller holds the writer lock.
@@ -108,6 +120,15 @@ class Pager {
   uint32_t oldest_ = kNone;
   size_t clean_count_ = 0;
   std::vector<uint32_t> dirty_;  // changed pages, in the order first changed
+
+  // Before a page changes: its bytes for every mark that has not saved it.
+  void SaveForMarks(uint32_t number, const Page& page);
+  struct Mark {
+    uint32_t page_count = 0;
+    std::vector<std::pair<uint32_t, std::shared_ptr<const std::vector<uint8_t>>>> saved;
+    std::vector<bool> has;  // by page number: saved already
+  };
+  std::vector<Mark> marks_;
 
   // Journal of the open transaction.
   std::unique_ptr<PageFile> journal_;

@@ -52,13 +52,9 @@ std::shared_ptr<Database> Database::Open(const std::string& path, const OpenOpti
 }
 
 Database::~Database() {
-  if (pager_) {
-    try {
-      pager_->Commit();
-    } catch (...) {
-      // Nothing more can be done here; the journal restores the last commit.
-    }
-  }
+  // Closing never commits: what was not committed is dropped, and the file
+  // stays as of its last commit (the pager removes an unused journal).
+  if (pager_) pager_->Rollback();
   std::lock_guard<std::recursive_mutex> lock(g_registry_mu);
   for (auto it = g_registry.begin(); it != g_registry.end();) {
     if (it->second.expired()) {
@@ -198,6 +194,11 @@ void Database::Commit() {
 
 void Database::Rollback() {
   pager_->Rollback();
+  ForgetCaches();
+}
+
+void Database::RollbackToSavepoint(size_t depth) {
+  pager_->RollbackTo(depth);
   ForgetCaches();
 }
 

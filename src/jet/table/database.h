@@ -127,7 +127,6 @@ class Database {
                  const std::vector<std::pair<const Column*, Value>>& values) {
     rows_->Update(t, id, values);
   }
-  // Makes every change durable; on failure the file stays as of the last commit.
   // Creates a user table with the columns in the order given and, when
   // `primary_key` names columns, a primary key over them. Refused in Jet 3
   // files, for an existing name, invalid names, and key columns whose index
@@ -150,8 +149,16 @@ class Database {
   // page, which is the table's catalogue id), and a catalogue row.
   uint32_t WriteNewTable(const TableDesign& design) { return mutator_->WriteNewTable(design); }
   void AddCatalogRow(const CatalogRow& row) { mutator_->AddCatalogRow(row); }
+  // Makes every change durable; on failure the file stays as of the last commit.
   void Commit();
+  // Forgets every change since the last commit (as closing does).
   void Rollback();
+  // Savepoints in the changes since the last commit: a statement that fails
+  // is undone to its start alone (see Pager). Rolling back forgets every
+  // cached definition, which may describe what was undone.
+  size_t Savepoint() { return pager_->Savepoint(); }
+  void RollbackToSavepoint(size_t depth);
+  void ReleaseSavepoint(size_t depth) { pager_->Release(depth); }
   size_t pending_pages() const { return pager_->dirty_count(); }
 
   // Reads one value of a row (null-aware). A complex column gives its key

@@ -7,8 +7,8 @@
 #include "db/packed_rows.h"
 #include "db/shared_state.h"
 #include "db/sql.h"
-#include "jet/table/database.h"
 #include "jet/storage/error.h"
+#include "jet/table/database.h"
 
 namespace db {
 
@@ -154,7 +154,20 @@ struct Recordset::Impl {
 struct Connection::State {
   std::shared_ptr<internal::SharedState> shared;
   bool writable = false;
+  // Open transactions, outermost first: the savepoint each inner one began
+  // at (0 for the outermost, which begins at the last commit).
+  std::vector<size_t> transactions;
 };
+
+namespace {
+
+// Undoes every change since the last commit, and the row indexes built on it.
+void RollBackAll(jet::Database& db, internal::SharedState& shared) {
+  shared.ForgetAll();
+  db.Rollback();
+}
+
+}  // namespace
 
 Connection::Connection() {
   {
@@ -165,9 +178,9 @@ Connection::Connection() {
 }
 
 Connection::~Connection() {
-  if (!db_) return;
+  if (!db_ || state_->transactions.empty()) return;
   try {
-    internal::CommitDatabase(*db_, *state_->shared);
+    RollBackAll(*db_, *state_->shared);
   } catch (...) {
     // A destructor cannot report; the file stays as of its last commit.
   }
@@ -225,12 +238,78 @@ long Connection::Execute(const std::string& text) {
          "The connection was opened for reading only; set Mode to 3 before Open to change the "
          "database.");
   }
-  return internal::RunChange(*db_, *state_->shared, statement);
+  internal::SharedState& shared = *state_->shared;
+  const size_t mark = db_->Savepoint();
+  long affected = 0;
+  try {
+    affected = internal::RunChange(*db_, shared, statement);
+  } catch (...) {
+    // The statement is undone to its own start; what came before it stays.
+    shared.ForgetAll();
+    try {
+      db_->RollbackToSavepoint(mark);
+      db_->ReleaseSavepoint(mark);
+    } catch (...) {
+      RollBackAll(*db_, shared);
+      state_->transactions.clear();
+    }
+    throw;
+  }
+  db_->ReleaseSavepoint(mark);
+  if (state_->transactions.empty()) internal::CommitDatabase(*db_, shared);
+  return affected;
 }
+
+long Connection::BeginTrans() {
+  if (!db_) ClosedObject();
+  if (state_->transactions.empty()) {
+    // Changes left pending by another connection to the file are not this
+    // transaction's to undo.
+    internal::CommitDatabase(*db_, *state_->shared);
+    state_->transactions.push_back(0);
+  } else {
+    state_->transactions.push_back(db_->Savepoint());
+  }
+  return static_cast<long>(state_->transactions.size());
+}
+
+void Connection::CommitTrans() {
+  if (!db_) ClosedObject();
+  if (state_->transactions.empty())
+    Fail(kErrNoTransaction,
+         "You tried to commit or rollback a transaction "
+         "without first beginning a transaction.");
+  const size_t mark = state_->transactions.back();
+  state_->transactions.pop_back();
+  if (mark != 0) {
+    db_->ReleaseSavepoint(mark);
+    return;
+  }
+  internal::CommitDatabase(*db_, *state_->shared);
+}
+
+void Connection::RollbackTrans() {
+  if (!db_) ClosedObject();
+  if (state_->transactions.empty())
+    Fail(kErrNoTransaction,
+         "You tried to commit or rollback a transaction "
+         "without first beginning a transaction.");
+  const size_t mark = state_->transactions.back();
+  state_->transactions.pop_back();
+  if (mark != 0) {
+    state_->shared->ForgetAll();
+    db_->RollbackToSavepoint(mark);
+    db_->ReleaseSavepoint(mark);
+    return;
+  }
+  RollBackAll(*db_, *state_->shared);
+}
+
+long Connection::TransactionLevel() const { return static_cast<long>(state_->transactions.size()); }
 
 void Connection::Commit() {
   if (!db_) ClosedObject();
-  internal::CommitDatabase(*db_, *state_->shared);
+  while (!state_->transactions.empty()) CommitTrans();
 }
 
 void Connection::Close() {
@@ -238,7 +317,10 @@ void Connection::Close() {
   std::shared_ptr<jet::Database> db = std::move(db_);
   db_.reset();
   std::shared_ptr<internal::SharedState> shared = std::move(state_->shared);
-  internal::CommitDatabase(*db, *shared);
+  if (!state_->transactions.empty()) {
+    state_->transactions.clear();
+    RollBackAll(*db, *shared);
+  }
 }
 
 bool Connection::IsOpen() const { return db_ != nullptr; }

@@ -45,6 +45,7 @@ inline constexpr int32_t kErrItemNotFound = 3265;      // no field of that name 
 inline constexpr int32_t kErrObjectClosed = 3704;      // operation on a closed object
 inline constexpr int32_t kErrObjectOpen = 3705;        // Open on an open object
 inline constexpr int32_t kErrConnectionClosed = 3709;  // recordset on a closed connection
+inline constexpr int32_t kErrNoTransaction = 3034;     // CommitTrans or RollbackTrans outside one
 inline constexpr int32_t kErrBadConnectionString = -2147217805;  // 0x80040E73
 
 // What a grid binds to: the rows of a recordset, read lazily.
@@ -63,7 +64,7 @@ class RowSource {
 class Connection {
  public:
   Connection();
-  ~Connection();  // commits what the connection changed
+  ~Connection();  // rolls back a transaction still open; never commits
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -78,12 +79,24 @@ class Connection {
   void Open(const std::string& connection_string);
   // The tables schema rowset (schema 20): fields TABLE_NAME and TABLE_TYPE.
   class Recordset OpenSchema(int schema);
-  // Runs one statement (ALTER TABLE, UPDATE); returns the records affected
-  // (-1 for a SELECT, which is only checked). ALTER TABLE is durable at
-  // once; updates are made durable in batches, by Commit and by Close.
+  // Runs one statement (ALTER TABLE, UPDATE, ...); returns the records
+  // affected (-1 for a SELECT, which is only checked). A statement is
+  // atomic: one that fails changes nothing. Outside a transaction it is
+  // durable when Execute returns; inside one, at CommitTrans.
   long Execute(const std::string& sql);
-  // Makes every change durable now (also done in batches and on Close).
+  // Transactions, as ADO's: BeginTrans returns the new nesting level (1 for
+  // the outermost). CommitTrans of the outermost makes every change since
+  // its BeginTrans durable at once, of an inner one keeps its changes for the
+  // outer one; RollbackTrans undoes the changes since the matching
+  // BeginTrans. Without a transaction CommitTrans and RollbackTrans fail.
+  long BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  long TransactionLevel() const;
+  // Commits the open transactions, if any (every statement outside one is
+  // durable already).
   void Commit();
+  // Closes the connection; a transaction still open is rolled back.
   void Close();
   bool IsOpen() const;
   std::shared_ptr<jet::Database> database() const;

@@ -6,8 +6,8 @@
 #include <map>
 #include <optional>
 
-#include "jet/storage/error.h"
 #include "jet/record/row_writer.h"
+#include "jet/storage/error.h"
 
 namespace db::internal {
 
@@ -407,7 +407,6 @@ long RunAlterAdd(jet::Database& db, SharedState& state, const sql::AlterAdd& a) 
   int chars = a.column.type.size ? a.column.type.size : 255;
   state.ForgetTable(page);
   db.AddColumn(a.table, a.column.name, type, static_cast<uint16_t>(chars));
-  CommitDatabase(db, state);
   return 0;
 }
 
@@ -415,7 +414,6 @@ long RunAlterDrop(jet::Database& db, SharedState& state, const sql::AlterDrop& d
   uint32_t page = db.Table(d.table)->tdef_page;
   state.ForgetTable(page);
   db.DropColumn(d.table, d.column);
-  CommitDatabase(db, state);
   return 0;
 }
 
@@ -495,7 +493,6 @@ long RunUpdate(jet::Database& db, SharedState& state, const sql::Update& u) {
       }
     }
   }
-  if (db.pending_pages() > CommitBatchPages(db)) CommitDatabase(db, state);
   return static_cast<long>(rows.size());
 }
 
@@ -640,7 +637,6 @@ long RunCreateTable(jet::Database& db, SharedState& state, const sql::CreateTabl
   if (c.primary_key) key = c.primary_key->columns;
   db.CreateTable(c.table, columns, key);
   state.Changed();
-  CommitDatabase(db, state);
   return 0;
 }
 
@@ -664,7 +660,6 @@ long RunInsert(jet::Database& db, SharedState& state, const sql::Insert& ins) {
   // Row indexes of the table do not know the new row.
   state.ForgetTable(t->tdef_page);
   state.Changed();
-  if (db.pending_pages() > CommitBatchPages(db)) CommitDatabase(db, state);
   return 1;
 }
 

@@ -46,25 +46,13 @@ struct QueryResult {
 
 QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& select);
 
-// Runs ALTER TABLE or UPDATE and returns the number of records changed.
-// ALTER TABLE is committed at once; updates are committed in batches.
+// Runs ALTER TABLE, CREATE TABLE, INSERT or UPDATE and returns the number of
+// records changed. Nothing is committed here: the connection decides when
+// (after the statement outside a transaction, at CommitTrans inside one).
 long RunChange(jet::Database& db, SharedState& state, const sql::Statement& statement);
 
 // Commits the database. When the commit fails the database is back at its
 // last commit, so every cached row index is dropped before the error goes on.
 void CommitDatabase(jet::Database& db, SharedState& state);
-
-// Updates are committed once this many bytes of changed pages are waiting.
-// Each commit writes every changed page twice (journal and file), and the
-// statements of a merge touch rows all over the table, so a batch smaller
-// than the table makes every page be written again and again: on a
-// 1,000,000-row table (65 MB) a 16 MB batch wrote 2 GB for a 16-statement
-// merge. 128 MB keeps tables of a few million rows to one commit.
-inline constexpr size_t kCommitBatchBytes = size_t{128} << 20;
-
-// The batch in pages of `db`.
-inline size_t CommitBatchPages(const jet::Database& db) {
-  return kCommitBatchBytes / db.layout().page_size;
-}
 
 }  // namespace db::internal

@@ -64,6 +64,19 @@ class InputLock {
 
 }  // namespace
 
+void MergeRun::EndTransaction(bool commit) {
+  if (!connection_ || !connection_->IsOpen() || connection_->TransactionLevel() == 0) return;
+  try {
+    if (commit) {
+      connection_->CommitTrans();
+    } else {
+      connection_->RollbackTrans();
+    }
+  } catch (const std::exception&) {
+    // A commit that fails leaves the file as it was before the run.
+  }
+}
+
 MergeOutcome MergeRun::Run() {
   MergeOutcome outcome;
   app::MessageSink& sink = page_.Messages();
@@ -122,10 +135,22 @@ MergeOutcome MergeRun::Run() {
   });
   if (!read || refused) return finish(MergeOutcome::Status::kRefused);
   InputLock lock(page_);
+  // A run the program's end breaks off (the window closed while it let
+  // events run) keeps what it wrote, as each statement did without a
+  // transaction.
+  struct KeepWritten {
+    MergeRun& run;
+    ~KeepWritten() { run.EndTransaction(true); }
+  } keep_written{*this};
 
   h.Step(114, [&] { page_.SetMousePointer(kPointerBusy); });
   h.Step(116, [&] { Need(connection_).Mode = db::kModeReadWrite; });
-  h.Step(118, [&] { Need(connection_).Open(page_.ConnectionString()); });
+  // One transaction from the ALTER TABLE to the last UPDATE: each statement
+  // that fails is undone alone, and the rest becomes durable at once.
+  h.Step(118, [&] {
+    Need(connection_).Open(page_.ConnectionString());
+    Need(connection_).BeginTrans();
+  });
 
   if (h.Test(120, [&] { return db::TableHasField(table, name, page_.ConnectionString()); })) {
     // The column is not one of the chosen fields (the name check saw to
@@ -140,6 +165,7 @@ MergeOutcome MergeRun::Run() {
                                app::msgbox::kDefaultButton2) != app::msgbox::kYes;
     });
     if (declined) {
+      EndTransaction(false);
       page_.SetMousePointer(kPointerDefault);
       return finish(MergeOutcome::Status::kRefused);
     }
@@ -219,7 +245,10 @@ MergeOutcome MergeRun::Run() {
     h.Step(198, [&] { page_.DoEvents(); });
     h.Step(200, [&] { page_.SetProgressValue(k + 1); });
   }
-  if (h.stopped()) return finish(MergeOutcome::Status::kStopped);
+  if (h.stopped()) {
+    // What the run did before it stopped stays (keep_written commits it).
+    return finish(MergeOutcome::Status::kStopped);
+  }
 
   h.Step(204, [&] { Need(recordset_).Close(); });
   h.Step(206, [&] { Need(connection_).CursorLocation = db::kUseClient; });
@@ -239,7 +268,7 @@ MergeOutcome MergeRun::Run() {
     page_.SetProgressText(kProgressText);
   });
   // Every change is on disk before the user is told it is done.
-  h.Step(222, [&] { Need(connection_).Commit(); });
+  h.Step(222, [&] { Need(connection_).CommitTrans(); });
   h.Step(226, [&] { notice("Done."); });
   return finish(MergeOutcome::Status::kFinished);
 }

@@ -61,6 +61,8 @@ class MergeRun {
 
  private:
   MergeOutcome Run();
+  // Ends the run's transaction when it is still open, silently.
+  void EndTransaction(bool commit);
 
   MergePage& page_;
   StatementRunner plain_runner_;

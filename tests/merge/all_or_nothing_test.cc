@@ -1,0 +1,129 @@
+// A merge is one transaction: killed at any instant, or failing at any write
+// or sync of the file and its journal, it leaves the table exactly as it was
+// or complete, and the file sound.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "db/access.h"
+#include "db/ado.h"
+#include "db/sql.h"
+#include "jet/table/check.h"
+#include "jet/table/database.h"
+#include "merge/run_util.h"
+#include "support/fault_file_system.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::FaultFileSystem;
+using testing_support::ReadFile;
+using testing_support::ScratchDir;
+
+enum class State { kBefore, kComplete };
+
+// What the file holds: the table as before (no result column), or with the
+// column filled for every row. Anything else fails the test.
+State Examine(const std::string& path, const std::string& what) {
+  auto db = jet::Database::Open(path, jet::OpenOptions{});
+  const jet::CheckReport r = jet::CheckDatabase(*db);
+  EXPECT_TRUE(r.ok()) << what << ": " << (r.problems.empty() ? "" : r.problems[0]);
+  auto t = db->Table("People");
+  if (!t->FindColumn("Result_Column")) return State::kBefore;
+  db.reset();
+  for (const auto& row : merge_test::ReadRows(path, "People", {"First", "Last", "Result_Column"})) {
+    EXPECT_EQ(row[2].bytes(), merge_test::Merged({row[0], row[1]}, false)) << what;
+  }
+  return State::kComplete;
+}
+
+TEST(MergeAllOrNothing, KilledAtRandomInstants) {
+  std::mt19937 rng(9121);
+  int before = 0, complete = 0;
+  for (int round = 0; round < 24; ++round) {
+    ScratchDir dir;
+    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+    const std::string original = ReadFile(path);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execl(TESSALY_CLI, TESSALY_CLI, "merge", path.c_str(), "People", "--field", "First",
+            "--field", "Last", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 120000));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const State s = Examine(path, "kill round " + std::to_string(round));
+    if (s == State::kBefore) {
+      ++before;
+      EXPECT_EQ(ReadFile(path), original) << "round " << round;
+    } else {
+      ++complete;
+    }
+  }
+  // The kills fell both before and after the commit.
+  EXPECT_GT(before, 0);
+  EXPECT_GT(complete, 0);
+}
+
+// The merge's statements through one connection in one transaction, with the
+// file system failing on cue underneath.
+bool MergeWithFaults(const std::string& path, FaultFileSystem& files) {
+  auto held = jet::Database::Open(path, jet::OpenOptions{"", true, &files});
+  db::Connection c;
+  c.Mode = db::kModeReadWrite;
+  c.Open(db::BuildConnectionString(path, ""));
+  try {
+    c.BeginTrans();
+    c.Execute("ALTER TABLE [People] ADD COLUMN [Result_Column] memo");
+    const auto rows = merge_test::ReadRows(path, "People", {"ID", "First", "Last"});
+    for (const auto& row : rows) {
+      c.Execute("update [People] set [Result_Column]=" +
+                db::sql::QuoteText(merge_test::Merged({row[1], row[2]}, false)) +
+                " where [ID]=" + std::to_string(row[0].as_int()));
+    }
+    c.CommitTrans();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {
+  for (const char* kind : {"write", "cut write", "sync"}) {
+    int failed = 0;
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(kind) + " " + std::to_string(n));
+      ScratchDir dir;
+      const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+      const std::string original = ReadFile(path);
+      FaultFileSystem files;
+      if (std::string(kind) == "sync") {
+        files.FailSync(n);
+      } else {
+        files.FailWrite(n, std::string(kind) == "cut write");
+      }
+      const bool done = MergeWithFaults(path, files);
+      const State s = Examine(path, kind);
+      if (done) {
+        EXPECT_EQ(s, State::kComplete);
+        break;  // the merge needed fewer than n of them
+      }
+      ++failed;
+      EXPECT_EQ(s, State::kBefore);
+      EXPECT_EQ(ReadFile(path), original);
+      ASSERT_LT(n, 2000) << "the merge never got through";
+    }
+    EXPECT_GT(failed, 2) << kind;
+  }
+}
+
+}  // namespace

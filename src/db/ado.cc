@@ -273,14 +273,19 @@ long Connection::BeginTrans() {
   return static_cast<long>(state_->transactions.size());
 }
 
-void Connection::CommitTrans() {
+size_t Connection::EndTrans() {
   if (!db_) ClosedObject();
-  if (state_->transactions.empty())
+  if (state_->transactions.empty()) {
     Fail(kErrNoTransaction,
-         "You tried to commit or rollback a transaction "
-         "without first beginning a transaction.");
+         "You tried to commit or rollback a transaction without first beginning a transaction.");
+  }
   const size_t mark = state_->transactions.back();
   state_->transactions.pop_back();
+  return mark;
+}
+
+void Connection::CommitTrans() {
+  const size_t mark = EndTrans();
   if (mark != 0) {
     db_->ReleaseSavepoint(mark);
     return;
@@ -289,13 +294,7 @@ void Connection::CommitTrans() {
 }
 
 void Connection::RollbackTrans() {
-  if (!db_) ClosedObject();
-  if (state_->transactions.empty())
-    Fail(kErrNoTransaction,
-         "You tried to commit or rollback a transaction "
-         "without first beginning a transaction.");
-  const size_t mark = state_->transactions.back();
-  state_->transactions.pop_back();
+  const size_t mark = EndTrans();
   if (mark != 0) {
     state_->shared->ForgetAll();
     db_->RollbackToSavepoint(mark);

@@ -103,6 +103,10 @@ class Connection {
 
   struct State;  // the per-connection caches (row hash indexes)
  private:
+  // Ends the innermost transaction; returns the savepoint it began at (0
+  // for the outermost). Fails without a transaction.
+  size_t EndTrans();
+
   std::shared_ptr<jet::Database> db_;
   std::unique_ptr<State> state_;
   friend class Recordset;

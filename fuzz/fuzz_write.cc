@@ -150,8 +150,8 @@ void Verify(const std::string& path, const Plan& plan,
     jet::TableScan scan(*db, t);
     while (scan.Next()) {
       jet::Value v = scan.Get(*m);
-      // An empty text may come back as null; anything else must be text.
-      if (v.kind() != jet::Value::Kind::kText && !v.is_null()) {
+      // Every row was given a text, the empty ones too.
+      if (v.kind() != jet::Value::Kind::kText) {
         fuzz::Fail("the new column reads as kind " + std::to_string(static_cast<int>(v.kind())));
       }
       memo[scan.id().Packed()] = v.bytes();

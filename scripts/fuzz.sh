@@ -38,11 +38,12 @@ for target in fuzz_open fuzz_write; do
   mkdir -p "build-fuzz/corpus/$target"
   echo "== $target for ${seconds}s"
   # Inputs as big as the biggest seed. A hang is an input that takes more
-  # than 30 s; runaway memory is a single request over 64 MB or a process
-  # over 2 GB.
+  # than 30 s; runaway memory is a single request over 64 MB. The process
+  # limit leaves room for the corpus, which libFuzzer keeps in memory (remove
+  # build-fuzz/corpus to start afresh).
   rc=0
   "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=30 \
-      -max_len=4194304 -malloc_limit_mb=64 -rss_limit_mb=2048 -print_final_stats=1 \
+      -max_len=4194304 -malloc_limit_mb=64 -rss_limit_mb=4096 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/findings/$target-" \
       "build-fuzz/corpus/$target" "$seeds" >"build-fuzz/$target.log" 2>&1 || rc=$?
   grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' \

@@ -38,7 +38,15 @@
 #include "jet/page/usage_map.h"
 #include "support/test_support.h"
 
+// g++ and clang say differently that AddressSanitizer is on.
 #if defined(__SANITIZE_ADDRESS__)
+#define TESSALY_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALY_ASAN 1
+#endif
+#endif
+#if defined(TESSALY_ASAN)
 #include <sanitizer/common_interface_defs.h>
 #endif
 
@@ -230,7 +238,7 @@ class Watchdog {
  public:
   Watchdog() : thread_([this] { Watch(); }) {
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, OnFatalSignal);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(TESSALY_ASAN)
     __sanitizer_set_death_callback(SayCurrentCase);
 #endif
   }

@@ -189,7 +189,7 @@ TEST(QtFileChooserTest, ShowsTitleAndFiltersAndReturnsTheChosenName) {
 TEST(QtFileChooserTest, CancelGivesAnEmptyName) {
   WhenShown<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
   QtFileChooser chooser;
-  EXPECT_EQ(chooser.ShowOpen(OpenFileRequest{"Select Access Database", "All|*.*|", ""}), "");
+  EXPECT_EQ(chooser.ShowOpen(OpenFileRequest{"Select Access Database", "All|*.*|", "", 0, ""}), "");
 }
 
 }  // namespace

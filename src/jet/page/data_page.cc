@@ -8,13 +8,13 @@
 namespace jet {
 
 DataPage::DataPage(MutableBytes page, const Layout& layout) : page_(page), layout_(&layout) {
-  const RowTable table(Bytes(page.data(), page.size()), layout);
-  slots_.resize(table.size());
-  for (uint16_t i = 0; i < table.size(); ++i) {
-    slots_[i].flags = table[i].flags;
-    slots_[i].offset = table[i].offset;
-    slots_[i].length = table[i].length;
-  }
+  const Bytes b(page.data(), page.size());
+  slots_.resize(RowTable::Count(b, layout));
+  RowTable::ForEachSlot(b, layout, [this](uint16_t i, const RowTable::Slot& s) {
+    slots_[i].flags = s.flags;
+    slots_[i].offset = s.offset;
+    slots_[i].length = s.length;
+  });
 }
 
 std::string_view DataPage::bytes(uint16_t i) const {

@@ -22,6 +22,7 @@
 // has no bytes. Any other slot out of order makes the page damaged.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
@@ -88,15 +89,62 @@ class RowTable {
   // Throws for a slot past the count; empty for deleted slots.
   static Bytes RowAt(Bytes page, const Layout& layout, uint16_t i);
 
+  // Decodes every slot by the rule above, calling `f(i, slot)` for each;
+  // returns the offset of the lowest placed row. Throws as Load does.
+  template <typename F>
+  static uint32_t ForEachSlot(Bytes page, const Layout& layout, F&& f);
+
   // Write side: an entry, and the count and free-space fields.
   static void PutEntry(MutableBytes page, const Layout& layout, uint16_t i, uint16_t offset,
-                       uint16_t flags);
+                       uint16_t flags) {
+    assert((offset & ~kSlotOffset) == 0 && (flags & ~kSlotFlags) == 0);
+    const uint16_t e = static_cast<uint16_t>(offset | flags);
+    page[layout.data_header + 2u * i] = static_cast<uint8_t>(e);
+    page[layout.data_header + 2u * i + 1] = static_cast<uint8_t>(e >> 8);
+  }
   static void PutCountAndFree(MutableBytes page, const Layout& layout, uint16_t n, uint16_t free);
 
  private:
+  // Where the offset table ends; throws when it does not fit the page.
+  static uint32_t TableEnd(Bytes page, const Layout& layout, uint16_t n);
+  // Applies the rule to one entry: `end` is where the slot's bytes would
+  // end, and becomes where the next slot's end. False for a live slot out of
+  // order.
+  static bool Place(uint16_t entry, uint32_t table_end, uint32_t& end, Slot& slot) {
+    const uint32_t start = entry & kSlotOffset;
+    slot.flags = entry & kSlotFlags;
+    slot.offset = 0;
+    slot.length = 0;
+    const bool in_order = start >= table_end && start <= end;
+    if (KindOf(entry) == SlotKind::kDeleted) {
+      if (in_order) end = start;
+      return true;
+    }
+    if (!in_order) return false;
+    slot.offset = static_cast<uint16_t>(start);
+    slot.length = static_cast<uint16_t>(end - start);
+    end = start;
+    return true;
+  }
+
   std::vector<Slot> slots_;
   uint32_t lowest_ = 0;
   uint32_t end_of_table_ = 0;
 };
+
+template <typename F>
+uint32_t RowTable::ForEachSlot(Bytes page, const Layout& layout, F&& f) {
+  const uint16_t n = Count(page, layout);
+  const uint32_t table_end = TableEnd(page, layout, n);
+  uint32_t end = static_cast<uint32_t>(page.size());
+  const uint8_t* entry = page.data() + layout.data_header;
+  Slot slot;
+  for (uint16_t i = 0; i < n; ++i, entry += 2) {
+    const uint16_t e = static_cast<uint16_t>(entry[0] | (entry[1] << 8));
+    if (!Place(e, table_end, end, slot)) ThrowDamaged("a row lies outside its page");
+    f(i, slot);
+  }
+  return end;
+}
 
 }  // namespace jet

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "jet/check.h"
-#include "jet/error.h"
+#include "jet/table/check.h"
+#include "jet/storage/error.h"
 
 namespace {
 

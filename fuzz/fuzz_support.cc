@@ -8,7 +8,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "jet/error.h"
+#include "jet/storage/error.h"
 
 namespace fuzz {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "jet/database.h"
+#include "jet/table/database.h"
 
 namespace fuzz {
 

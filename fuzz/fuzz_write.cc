@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "jet/check.h"
-#include "jet/error.h"
+#include "jet/table/check.h"
+#include "jet/storage/error.h"
 
 namespace {
 

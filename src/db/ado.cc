@@ -167,6 +167,13 @@ void RollBackAll(jet::Database& db, internal::SharedState& shared) {
   db.Rollback();
 }
 
+// Connections to one file in this process share its open database, and a
+// transaction is everything since its last commit.
+[[noreturn]] void RefuseOthersTransaction() {
+  Fail(jet::errnum::kGeneric,
+       "Another connection to this database has a transaction open; it must end first.");
+}
+
 }  // namespace
 
 Connection::Connection() {
@@ -238,17 +245,25 @@ long Connection::Execute(const std::string& text) {
          "The connection was opened for reading only; set Mode to 3 before Open to change the "
          "database.");
   }
+  // Outside a transaction a statement commits, which must not take another
+  // connection's open transaction with it.
+  if (state_->transactions.empty() && db_->pager().in_transaction()) RefuseOthersTransaction();
   internal::SharedState& shared = *state_->shared;
   const size_t mark = db_->Savepoint();
   long affected = 0;
   try {
     affected = internal::RunChange(*db_, shared, statement);
   } catch (...) {
-    // The statement is undone to its own start; what came before it stays.
+    // The statement is undone to its own start; what came before it in the
+    // transaction stays. Outside one nothing came before it.
     shared.ForgetAll();
     try {
-      db_->RollbackToSavepoint(mark);
-      db_->ReleaseSavepoint(mark);
+      if (state_->transactions.empty()) {
+        RollBackAll(*db_, shared);
+      } else {
+        db_->RollbackToSavepoint(mark);
+        db_->ReleaseSavepoint(mark);
+      }
     } catch (...) {
       RollBackAll(*db_, shared);
       state_->transactions.clear();
@@ -263,9 +278,8 @@ long Connection::Execute(const std::string& text) {
 long Connection::BeginTrans() {
   if (!db_) ClosedObject();
   if (state_->transactions.empty()) {
-    // Changes left pending by another connection to the file are not this
-    // transaction's to undo.
-    internal::CommitDatabase(*db_, *state_->shared);
+    // An outermost transaction cannot begin inside another connection's.
+    if (db_->pager().in_transaction()) RefuseOthersTransaction();
     state_->transactions.push_back(0);
   } else {
     state_->transactions.push_back(db_->Savepoint());

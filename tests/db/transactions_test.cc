@@ -170,4 +170,20 @@ TEST_F(TransactionsTest, NestedTransactionsAndMisuse) {
   EXPECT_EQ(Filled(), 2);
 }
 
+TEST_F(TransactionsTest, AnotherConnectionsTransactionIsNeitherJoinedNorCommitted) {
+  db::Connection a, b;
+  OpenRw(a, path_);
+  OpenRw(b, path_);
+  a.BeginTrans();
+  a.Execute("update [People] set [M]='marked' where [ID]=1");
+  // The two share the open file: b may neither start a transaction inside
+  // a's nor commit a's changes with a statement of its own.
+  EXPECT_THROW(b.BeginTrans(), jet::Error);
+  EXPECT_THROW(b.Execute("update [People] set [M]='marked' where [ID]=2"), jet::Error);
+  EXPECT_EQ(ReadFile(path_), before_);
+  a.RollbackTrans();
+  EXPECT_EQ(b.Execute("update [People] set [M]='marked' where [ID]=2"), 1);
+  EXPECT_EQ(Filled(), 1);
+}
+
 }  // namespace

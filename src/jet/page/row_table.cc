@@ -15,14 +15,7 @@ void RowTable::Load(Bytes page, const Layout& L) {
   assert(lowest_ >= end_of_table_ && lowest_ <= page.size());
 }
 
-uint16_t RowTable::Flags(Bytes page, const Layout& L, uint16_t i) {
-  const uint16_t n = Count(page, L);
-  TableEnd(page, L, n);
-  if (i >= n) ThrowDamaged("a row pointer names a row that does not exist");
-  return U16(page, L.data_header + 2u * i) & kSlotFlags;
-}
-
-Bytes RowTable::RowAt(Bytes page, const Layout& L, uint16_t i) {
+Bytes RowTable::RowAt(Bytes page, const Layout& L, uint16_t i, uint16_t* flags) {
   const uint16_t n = Count(page, L);
   const uint32_t table_end = TableEnd(page, L, n);
   if (i >= n) ThrowDamaged("a row pointer names a row that does not exist");
@@ -33,6 +26,7 @@ Bytes RowTable::RowAt(Bytes page, const Layout& L, uint16_t i) {
     const uint16_t e = U16(page, L.data_header + 2u * k);
     if (!Place(e, table_end, end, slot)) ThrowDamaged("a row lies outside its page");
   }
+  if (flags) *flags = slot.flags;
   return page.subspan(slot.offset, slot.length);
 }
 

@@ -83,11 +83,10 @@ class RowTable {
   static uint16_t Count(Bytes page, const Layout& layout) {
     return U16(page, layout.data_row_count);
   }
-  // The flags of one slot; throws for a slot past the count.
-  static uint16_t Flags(Bytes page, const Layout& layout, uint16_t i);
-  // The bytes of one slot, by the same rule, reading no entry after it.
-  // Throws for a slot past the count; empty for deleted slots.
-  static Bytes RowAt(Bytes page, const Layout& layout, uint16_t i);
+  // The bytes of one slot, by the same rule, reading no entry after it;
+  // `flags`, when given, gets the slot's flag bits. Throws for a slot past
+  // the count; empty for deleted slots.
+  static Bytes RowAt(Bytes page, const Layout& layout, uint16_t i, uint16_t* flags = nullptr);
 
   // Decodes every slot by the rule above, calling `f(i, slot)` for each;
   // returns the offset of the lowest placed row. Throws as Load does.

@@ -17,9 +17,10 @@ bool ResolveRow(Database& db, const TableDef& t, RowId id, PagePtr& page, Bytes&
     if (!IsType(pb, PageType::kData)) {
       ThrowDamaged("a row pointer leads to a page that holds no rows");
     }
-    const SlotKind kind = KindOf(RowTable::Flags(pb, L, id.row));
+    uint16_t flags = 0;
+    bytes = RowTable::RowAt(pb, L, id.row, &flags);
+    const SlotKind kind = KindOf(flags);
     if (kind == SlotKind::kDeleted) return false;
-    bytes = RowTable::RowAt(pb, L, id.row);
     if (kind == SlotKind::kForward) {
       if (bytes.size() < 4) ThrowDamaged("a moved row's pointer is cut short");
       id = RowId::Unpack(U32(bytes, 0));

@@ -585,7 +585,7 @@ QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& 
         }
       }
     }
-    std::vector<std::pair<uint64_t, uint32_t>> filed;
+    std::vector<uint64_t> filed;
     filed.reserve(std::min<size_t>(t.row_count, size_t{1} << 22));
     jet::TableScan scan(db, r.table);
     auto get = [&](const jet::Column& c) { return scan.Get(c); };
@@ -593,7 +593,7 @@ QueryResult RunSelect(jet::Database& db, SharedState& state, const sql::Select& 
       read(get);
       uint64_t filed_hash = kHashSeed;
       for (size_t i : order) filed_hash = HashValue(row[i], filed_hash);
-      filed.emplace_back(filed_hash, scan.id().Packed());
+      filed.push_back(Filing(filed_hash, scan.id().Packed()));
       keep();
     }
     state.Offer(t, numbers, std::move(filed));

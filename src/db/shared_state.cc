@@ -84,26 +84,26 @@ void RowIndex::Build(jet::Database& db, const std::shared_ptr<const jet::TableDe
       if (c.number == n) cols.push_back(&c);
     }
   }
-  std::vector<std::pair<uint64_t, uint32_t>> filed;
+  std::vector<uint64_t> filed;
   jet::TableScan scan(db, table);
   while (scan.Next()) {
     uint64_t h = kHashSeed;
     for (const jet::Column* c : cols) h = HashValue(scan.Get(*c), h);
-    filed.emplace_back(h, scan.id().Packed());
+    filed.push_back(Filing(h, scan.id().Packed()));
   }
   Adopt(std::move(filed));
 }
 
-void RowIndex::Adopt(std::vector<std::pair<uint64_t, uint32_t>> filed) {
+void RowIndex::Adopt(std::vector<uint64_t> filed) {
   filed_ = std::move(filed);
   added_.clear();
   std::sort(filed_.begin(), filed_.end());
   int bits = 1;
-  while (bits < 31 && (size_t{1} << bits) < filed_.size()) ++bits;
+  while (bits < 31 && (size_t{4} << bits) < filed_.size()) ++bits;
   shift_ = 64 - bits;
   directory_.assign((size_t{1} << bits) + 1, static_cast<uint32_t>(filed_.size()));
   for (size_t i = filed_.size(); i-- > 0;)
-    directory_[filed_[i].first >> shift_] = static_cast<uint32_t>(i);
+    directory_[filed_[i] >> shift_] = static_cast<uint32_t>(i);
   for (size_t p = directory_.size() - 1; p-- > 0;)
     directory_[p] = std::min(directory_[p], directory_[p + 1]);
 }
@@ -113,7 +113,7 @@ void RowIndex::Candidates(uint64_t hash, std::vector<uint32_t>& out) const {
   if (!directory_.empty()) {
     size_t prefix = hash >> shift_;
     for (size_t i = directory_[prefix], end = directory_[prefix + 1]; i < end; ++i) {
-      if (filed_[i].first == hash) out.push_back(filed_[i].second);
+      if ((filed_[i] >> 32) == (hash >> 32)) out.push_back(static_cast<uint32_t>(filed_[i]));
     }
   }
   auto [from, to] = added_.equal_range(hash);
@@ -139,7 +139,7 @@ RowIndex& SharedState::Index(jet::Database& db, const std::shared_ptr<const jet:
 }
 
 void SharedState::Offer(const jet::TableDef& table, const std::vector<uint16_t>& columns,
-                        std::vector<std::pair<uint64_t, uint32_t>> filed) {
+                        std::vector<uint64_t> filed) {
   ++clock_;
   for (auto& index : indexes_) {
     if (index->tdef_page() == table.tdef_page && index->columns() == columns) {

@@ -23,6 +23,13 @@ bool SameValue(const jet::Value& a, const jet::Value& b);
 uint64_t HashValue(const jet::Value& v, uint64_t h);
 inline constexpr uint64_t kHashSeed = 0x6a09e667f3bcc908ull;
 
+// One row filed in an index: the top half of its hash over the packed RowId,
+// eight bytes a row. Half a hash is plenty, since every candidate's values are
+// checked anyway.
+inline uint64_t Filing(uint64_t hash, uint32_t packed_id) {
+  return (hash & 0xFFFFFFFF00000000ull) | packed_id;
+}
+
 // The rows of one table filed by a hash of the values of some of its
 // columns. Only hashes are kept, so a reader checks every candidate row's
 // values; that check also drops rows whose values changed after they were
@@ -37,9 +44,9 @@ class RowIndex {
 
   // Files every row of the table (one scan).
   void Build(jet::Database& db, const std::shared_ptr<const jet::TableDef>& table);
-  // Takes (hash, packed RowId) of every row of the table, from a scan made
-  // for another purpose.
-  void Adopt(std::vector<std::pair<uint64_t, uint32_t>> filed);
+  // Takes the filing of every row of the table, from a scan made for
+  // another purpose.
+  void Adopt(std::vector<uint64_t> filed);
   // Rows filed under `hash`, ascending, possibly with stale ones and repeats.
   void Candidates(uint64_t hash, std::vector<uint32_t>& out) const;
   void Add(uint64_t hash, uint32_t packed_id) { added_.emplace(hash, packed_id); }
@@ -51,9 +58,9 @@ class RowIndex {
  private:
   uint32_t tdef_page_;
   std::vector<uint16_t> columns_;                     // column numbers, ascending, no repeats
-  std::vector<std::pair<uint64_t, uint32_t>> filed_;  // (hash, packed RowId), sorted
+  std::vector<uint64_t> filed_;  // Filing() of every row, sorted
   // Where in filed_ the hashes with each value of their top bits begin, so a
-  // lookup reads one or two entries instead of searching.
+  // lookup reads a few entries instead of searching.
   std::vector<uint32_t> directory_;
   int shift_ = 63;
   std::unordered_multimap<uint64_t, uint32_t> added_;
@@ -69,7 +76,7 @@ class SharedState {
   // for something else (select distinct over the same columns, which the
   // merge follows with one update per combination).
   void Offer(const jet::TableDef& table, const std::vector<uint16_t>& columns,
-             std::vector<std::pair<uint64_t, uint32_t>> filed);
+             std::vector<uint64_t> filed);
   // Indexes of the table that include any of `columns`.
   std::vector<RowIndex*> IndexesTouching(uint32_t tdef_page, const std::vector<uint16_t>& columns);
   // A table's definition changed: its indexes no longer apply.

@@ -108,9 +108,11 @@ std::string Describe(const Table& want, const Table& got) {
   return "";
 }
 
-TEST(SavepointModel, RandomChangesSavepointsRollbacksAndReopens) {
-  for (FileFormat format : {FileFormat::kMdb2003, FileFormat::kAccdb2016}) {
-    SCOPED_TRACE(FileFormatName(format));
+// With a small spill bound the changed pages go into the file long before
+// the commit, so every rollback and reopening must undo them from the journal.
+void Walk(FileFormat format, size_t spill_bytes) {
+  {
+    SCOPED_TRACE(FileFormatName(format) + (spill_bytes < 1000000 ? ", spilling" : ""));
     ScratchDir dir;
     const std::string path = (dir.path() / (FileFormatName(format) + ".db")).string();
     CreateDatabase(path, format);
@@ -123,8 +125,9 @@ TEST(SavepointModel, RandomChangesSavepointsRollbacksAndReopens) {
     Table committed;
     Table now;
     std::vector<Table> marks;  // the table at each open savepoint
-    auto db = Database::Open(path, OpenOptions{"", true});
-    int rolled_back_to = 0, reopened = 0;
+    const OpenOptions options{"", true, &FileSystem::Default(), spill_bytes};
+    auto db = Database::Open(path, options);
+    int rolled_back_to = 0, reopened = 0, spilled_steps = 0;
     for (int step = 0; step < 1000; ++step) {
       const uint32_t op = model.Pick(100);
       auto t = db->Table("T");
@@ -171,15 +174,19 @@ TEST(SavepointModel, RandomChangesSavepointsRollbacksAndReopens) {
         marks.clear();
       } else {  // reopen: what was not committed is gone
         db.reset();
-        db = Database::Open(path, OpenOptions{"", true});
+        db = Database::Open(path, options);
         now = committed;
         marks.clear();
         ++reopened;
         const CheckReport r = CheckDatabase(*db);
         ASSERT_TRUE(r.ok()) << r.problems[0];
       }
+      if (db->pager().spills() > 0) ++spilled_steps;
       const std::string diff = Describe(now, Read(*db));
       ASSERT_EQ(diff, "") << "after step " << step << " (op " << op << ")";
+    }
+    if (spill_bytes < 1000000) {
+      EXPECT_GT(spilled_steps, 100);
     }
     // The walk did what it is for.
     EXPECT_GT(rolled_back_to, 20);
@@ -188,6 +195,18 @@ TEST(SavepointModel, RandomChangesSavepointsRollbacksAndReopens) {
     db->Commit();
     const CheckReport r = CheckDatabase(*db);
     ASSERT_TRUE(r.ok()) << r.problems[0];
+  }
+}
+
+TEST(SavepointModel, RandomChangesSavepointsRollbacksAndReopens) {
+  for (FileFormat format : {FileFormat::kMdb2003, FileFormat::kAccdb2016}) {
+    Walk(format, OpenOptions{}.spill_bytes);
+  }
+}
+
+TEST(SavepointModel, TheSameWhileChangedPagesSpillIntoTheFile) {
+  for (FileFormat format : {FileFormat::kMdb2003, FileFormat::kAccdb2016}) {
+    Walk(format, 16 * 4096);
   }
 }
 

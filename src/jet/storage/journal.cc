@@ -57,13 +57,15 @@ std::vector<uint8_t> JournalHeader::Encode() const {
   Put64(b, 0x48, end_page0);
   Put64(b, 0x50, end_size);
   Put32(b, 0x58, holds_page0 ? 1 : 0);
+  Put32(b, 0x5C, sequence);
   Put64(b, kSummed, Fnv1a(std::span<const uint8_t>(b.data(), kSummed)));
   return b;
 }
 
 bool JournalHeader::Decode(std::span<const uint8_t> b, JournalHeader& h) {
   if (b.size() < kSize || std::memcmp(b.data(), kMagic, 16) != 0) return false;
-  if (U32(b, 0x10) != kVersion) return false;
+  const uint32_t version = U32(b, 0x10);
+  if (version != kVersion && version != 2) return false;
   if (U64(b, kSummed) != Fnv1a(b.subspan(0, kSummed))) return false;
   h.page_size = U32(b, 0x14);
   h.original_size = U64(b, 0x18);
@@ -76,7 +78,24 @@ bool JournalHeader::Decode(std::span<const uint8_t> b, JournalHeader& h) {
   h.end_page0 = U64(b, 0x48);
   h.end_size = U64(b, 0x50);
   h.holds_page0 = U32(b, 0x58) == 1;
+  h.sequence = version == 2 ? 0 : U32(b, 0x5C);
+  h.records_at = version == 2 ? kSize : kRecordsAt;
   return (h.page_size == 2048 || h.page_size == 4096) && h.original_size % h.page_size == 0;
+}
+
+bool JournalHeader::Read(const PageFile& journal, JournalHeader& out) {
+  std::vector<uint8_t> slots(2 * kSize);
+  const size_t got = journal.ReadAt(0, slots);
+  JournalHeader first;
+  JournalHeader second;
+  const bool a = got >= kSize && Decode(std::span<const uint8_t>(slots.data(), kSize), first);
+  // A version 2 journal has one header; its records follow it.
+  const bool b = got >= 2 * kSize && !(a && first.records_at != kRecordsAt) &&
+                 Decode(std::span<const uint8_t>(slots.data() + kSize, kSize), second) &&
+                 second.records_at == kRecordsAt;
+  if (!a && !b) return false;
+  out = (b && (!a || second.sequence > first.sequence)) ? second : first;
+  return true;
 }
 
 uint64_t PageChecksum(std::span<const uint8_t> page) { return Fnv1a(page); }
@@ -98,8 +117,7 @@ JournalRecovery RecoverJournal(const std::string& jp, PageFile& file, bool known
   bool valid = false;
   {
     PageFile journal(jp, false, fs);
-    std::vector<uint8_t> head(JournalHeader::kSize);
-    valid = journal.ReadAt(0, head) == head.size() && JournalHeader::Decode(head, h);
+    valid = JournalHeader::Read(journal, h);
   }
   if (!valid && known_own) {
     // Its header was cut short, so its commit never wrote the database.
@@ -122,7 +140,7 @@ JournalRecovery RecoverJournal(const std::string& jp, PageFile& file, bool known
     PageFile journal(jp, false, fs);
     std::vector<uint8_t> rec(8 + h.page_size);
     for (uint32_t i = 0; i < h.records; ++i) {
-      const uint64_t off = JournalHeader::kSize + static_cast<uint64_t>(i) * rec.size();
+      const uint64_t off = h.records_at + static_cast<uint64_t>(i) * rec.size();
       if (journal.ReadAt(off, rec) != rec.size()) break;
       const std::span<const uint8_t> body(rec.data(), 4 + h.page_size);
       if (U32(rec, 4 + h.page_size) != RecordChecksum(h.nonce, body)) break;

@@ -4,29 +4,37 @@
 // undone. The header says which file the journal was made for and what it
 // restores, so that a journal is only ever played back onto its own file.
 //
-//   header (512 bytes)
+//   two header slots of 512 bytes at 0x000 and 0x200; the valid one with the
+//   higher sequence number counts. A header is rewritten at each spill and at
+//   the commit, always into the slot not holding the newest one, so a write
+//   torn by a crash leaves the previous header whole.
 //   offset size meaning
 //   0x00   16   "TESSALY-JOURNAL\n"
-//   0x10   4    format version (2)
+//   0x10   4    format version (3)
 //   0x14   4    page size (2048 or 4096)
 //   0x18   8    size of the database when the transaction began
-//   0x20   4    number of page records
-//   0x24   4    1 once the header is complete (every record written and synced)
+//   0x20   4    number of page records written and synced before this header
+//   0x24   4    1 once the database file may hold changes of the transaction
+//               (a spill or the commit is being written), 0 before
 //   0x28   8    random nonce of this journal
 //   0x30   8    device of the database file
 //   0x38   8    inode of the database file
 //   0x40   8    checksum of page 0 as stored when the transaction began
-//   0x48   8    checksum of page 0 as the commit leaves it (complete header)
-//   0x50   8    size of the database after the commit (complete header)
-//   0x58   4    1 when page 0 is among the records (complete header)
-//   0x5C   4    zero
+//   0x48   8    checksum of page 0 as this header's write leaves it
+//   0x50   8    size of the database after this header's write
+//   0x58   4    1 when page 0 is among the records
+//   0x5C   4    sequence number of this header
 //   0x60   8    FNV-1a 64 of bytes 0x00-0x5F
 //   0x68   ...  zero
 //
-//   page record (page size + 8 bytes), one for each page changed
+//   page records from 0x400 (page size + 8 bytes each), one for each page
+//   changed, in the order first changed
 //   0x00   4    page number
-//   0x04   n    the page as it was stored in the file
+//   0x04   n    the page as it was stored in the file when the transaction began
 //   n+4    4    checksum of the page number and the page, keyed by the nonce
+//
+// Version 2 journals (one header at 0x000, records from 0x200) are still
+// played back.
 //
 // A journal is played back only when its header is whole and complete, and
 // the database it lies beside is the same file (device and inode) whose
@@ -47,7 +55,8 @@ namespace jet {
 
 struct JournalHeader {
   static constexpr uint32_t kSize = 512;
-  static constexpr uint32_t kVersion = 2;
+  static constexpr uint32_t kVersion = 3;
+  static constexpr uint64_t kRecordsAt = 2 * kSize;
 
   uint32_t page_size = 0;
   uint64_t original_size = 0;
@@ -60,10 +69,16 @@ struct JournalHeader {
   uint64_t end_page0 = 0;
   uint64_t end_size = 0;
   bool holds_page0 = false;
+  uint32_t sequence = 0;
+  uint64_t records_at = kRecordsAt;  // where the records begin (not stored)
 
   std::vector<uint8_t> Encode() const;
   // False for anything but a whole header of this format.
   static bool Decode(std::span<const uint8_t> bytes, JournalHeader& out);
+  // Where the header with this sequence number goes.
+  static uint64_t SlotOffset(uint32_t sequence) { return (sequence % 2) * kSize; }
+  // The header that counts: the whole one with the higher sequence number.
+  static bool Read(const PageFile& journal, JournalHeader& out);
 };
 
 // The checksum of a page (page 0's identity in the header).

@@ -63,11 +63,12 @@ void Pager::DropAll() {
 }
 
 Pager::~Pager() {
-  // Uncommitted changes are dropped; the journal, if any, is harmless because
-  // the database was not written since it was started.
-  if (journal_) {
-    journal_.reset();
-    file_.file_system().Remove(JournalPath(file_.path()));
+  // Uncommitted changes are dropped; after a spill the journal puts the file
+  // back, and otherwise it is harmless and removed.
+  try {
+    Rollback();
+  } catch (...) {
+    // The journal stays and is played back at the next open.
   }
 }
 
@@ -142,7 +143,13 @@ void Pager::SetCachePages(size_t pages) {
 }
 
 void Pager::EvictIfNeeded() {
-  while (clean_count_ > capacity_) {
+  // A transaction that spilled keeps the pages it wrote while they fit in its
+  // bound with the changed ones: it is likely to change them again.
+  size_t limit = capacity_;
+  if (spills_ > 0 && dirty_.size() < spill_pages_) {
+    limit = std::max(limit, spill_pages_ - dirty_.size());
+  }
+  while (clean_count_ > limit) {
     const uint32_t victim = oldest_;
     Frame& f = frames_[victim];
     assert(!f.dirty);  // a changed page stays until its commit
@@ -153,43 +160,56 @@ void Pager::EvictIfNeeded() {
   }
 }
 
-void Pager::WriteJournalHeader(uint32_t records, bool complete) {
+void Pager::SetSpillBytes(size_t bytes) {
+  spill_pages_ = std::max<size_t>(bytes / page_size_, kReadAhead);
+  spill_at_ = spill_pages_;
+}
+
+void Pager::WriteJournalHeader(bool complete) {
   JournalHeader& h = journal_header_;
-  h.records = records;
+  h.records = journal_records_;
   h.complete = complete;
-  if (complete) {
-    // What page 0 and the file will be once the commit is written.
-    Frame* f0 = FrameOf(0);
-    const bool page0_changes = f0 && f0->dirty && committed_pages_ > 0;
-    h.holds_page0 = page0_changes;
-    h.end_page0 = page0_changes ? PageChecksum(f0->page->data) : h.start_page0;
-    h.end_size = static_cast<uint64_t>(page_count_) * page_size_;
-  }
-  journal_->WriteAt(0, h.Encode());
+  h.sequence = journal_sequence_++;
+  // Page 0 is identified by its checksum unless it is among the records, in
+  // which case a write cut short may leave it anything.
+  h.holds_page0 = journaled_.size() > 0 && journaled_[0];
+  if (!h.holds_page0) h.end_page0 = h.start_page0;
+  h.end_size = static_cast<uint64_t>(std::max(page_count_, file_pages_)) * page_size_;
+  journal_->WriteAt(JournalHeader::SlotOffset(h.sequence), h.Encode());
+}
+
+void Pager::OpenJournal() {
+  const std::string jp = JournalPath(file_.path());
+  JournalHeader& h = journal_header_;
+  h = JournalHeader{};
+  h.page_size = page_size_;
+  h.original_size = static_cast<uint64_t>(committed_pages_) * page_size_;
+  h.nonce = NewJournalNonce();
+  const auto [dev, ino] = file_.Identity();
+  h.device = static_cast<uint64_t>(dev);
+  h.inode = static_cast<uint64_t>(ino);
+  std::vector<uint8_t> page0(page_size_);
+  if (file_.ReadAt(0, page0) != page0.size()) ThrowDamaged("page 0 is cut short");
+  h.start_page0 = PageChecksum(page0);
+  journal_ = std::make_unique<PageFile>(PageFile::Replace(jp, file_.file_system()));
+  journal_records_ = 0;
+  journal_sequence_ = 0;
+  file_pages_ = committed_pages_;
+  WriteJournalHeader(false);
 }
 
 void Pager::JournalOriginal(uint32_t number) {
   if (!file_.writable()) {
     throw Error(errnum::kReadOnly, "The database is open for reading only.");
   }
-  if (!journal_) {
-    const std::string jp = JournalPath(file_.path());
-    JournalHeader& h = journal_header_;
-    h = JournalHeader{};
-    h.page_size = page_size_;
-    h.original_size = static_cast<uint64_t>(committed_pages_) * page_size_;
-    h.nonce = NewJournalNonce();
-    const auto [dev, ino] = file_.Identity();
-    h.device = static_cast<uint64_t>(dev);
-    h.inode = static_cast<uint64_t>(ino);
-    std::vector<uint8_t> page0(page_size_);
-    if (file_.ReadAt(0, page0) != page0.size()) ThrowDamaged("page 0 is cut short");
-    h.start_page0 = PageChecksum(page0);
-    journal_ = std::make_unique<PageFile>(PageFile::Replace(jp, file_.file_system()));
-    journal_records_ = 0;
-    WriteJournalHeader(0, false);
+  if (lost_) {
+    throw Error(errnum::kGeneric,
+                "The transaction was rolled back after a failed write; it must be ended first.");
   }
-  if (number >= committed_pages_ || (number < frames_.size() && frames_[number].dirty)) return;
+  if (!journal_) OpenJournal();
+  if (number >= committed_pages_) return;  // a new page has no original
+  if (journaled_.size() <= number) journaled_.resize(committed_pages_, false);
+  if (journaled_[number]) return;
   std::vector<uint8_t> rec(8 + page_size_);
   Put32(rec, 0, number);
   size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
@@ -198,37 +218,86 @@ void Pager::JournalOriginal(uint32_t number) {
   Put32(
       rec, 4 + page_size_,
       RecordChecksum(journal_header_.nonce, std::span<const uint8_t>(rec.data(), 4 + page_size_)));
-  journal_->WriteAt(JournalHeader::kSize + static_cast<uint64_t>(journal_records_) * rec.size(),
+  journal_->WriteAt(journal_header_.records_at + static_cast<uint64_t>(journal_records_) * rec.size(),
                     rec);
   ++journal_records_;
+  journaled_[number] = true;
+}
+
+void Pager::MarkDirty(uint32_t number) {
+  Frame& f = frames_[number];
+  assert(f.page && !f.dirty);
+  Unlink(number);
+  f.dirty = true;
+  dirty_.push_back(number);
 }
 
 PagePtr Pager::GetForWrite(uint32_t number) {
   EnsureRecovered();
   if (Frame* f = FrameOf(number); f && f->dirty) {
-    if (!marks_.empty()) SaveForMarks(number, *f->page);
+    if (!marks_.empty()) SaveForMarks(number, *f->page, false);
     return f->page;
   }
   PagePtr p = Get(number);
   JournalOriginal(number);
-  if (!marks_.empty()) SaveForMarks(number, *p);
-  Frame& f = frames_[number];
-  Unlink(number);
-  f.dirty = true;
-  dirty_.push_back(number);
+  if (!marks_.empty()) SaveForMarks(number, *p, true);
+  MarkDirty(number);
+  if (dirty_.size() > spill_at_) Spill();
   return p;
 }
 
-void Pager::SaveForMarks(uint32_t number, const Page& page) {
-  std::shared_ptr<const std::vector<uint8_t>> copy;
+void Pager::SaveForMarks(uint32_t number, const Page& page, bool as_stored) {
+  std::shared_ptr<std::vector<uint8_t>> copy;
   for (Mark& m : marks_) {
     if (number >= m.page_count) continue;  // appended after the mark: dropped, not restored
     if (m.has.size() <= number) m.has.resize(m.page_count, false);
     if (m.has[number]) continue;
-    if (!copy) copy = std::make_shared<const std::vector<uint8_t>>(page.data);
-    m.saved.emplace_back(number, copy);
+    if (!as_stored && !copy) copy = CopyOf(page.data);
+    m.saved.push_back(Saved{number, copy});
     m.has[number] = true;
   }
+}
+
+void Pager::SaveStoredForMarks(const std::vector<uint32_t>& spilled) {
+  if (marks_.empty()) return;
+  std::vector<bool> now(page_count_, false);
+  for (uint32_t n : spilled) now[n] = true;
+  std::vector<uint8_t> stored;
+  for (Mark& m : marks_) {
+    for (Saved& s : m.saved) {
+      if (s.bytes || !now[s.number]) continue;
+      ReadStored(s.number, stored);
+      s.bytes = CopyOf(stored);
+    }
+  }
+}
+
+void Pager::ReadStored(uint32_t number, std::vector<uint8_t>& out) {
+  out.resize(page_size_);
+  if (file_.ReadAt(static_cast<uint64_t>(number) * page_size_, out) != page_size_) {
+    ThrowDamaged("page " + std::to_string(number) + " is cut short");
+  }
+  if (number != 0 && codec_) codec_->Decode(number, out);
+}
+
+std::shared_ptr<std::vector<uint8_t>> Pager::CopyOf(const std::vector<uint8_t>& bytes) {
+  if (spare_copies_.empty()) return std::make_shared<std::vector<uint8_t>>(bytes);
+  std::shared_ptr<std::vector<uint8_t>> copy = std::move(spare_copies_.back());
+  spare_copies_.pop_back();
+  *copy = bytes;
+  return copy;
+}
+
+void Pager::DropMarksFrom(size_t depth) {
+  constexpr size_t kSpareCopies = 512;
+  for (size_t k = depth; k < marks_.size(); ++k) {
+    for (Saved& s : marks_[k].saved) {
+      if (s.bytes && s.bytes.use_count() == 1 && spare_copies_.size() < kSpareCopies) {
+        spare_copies_.push_back(std::move(s.bytes));
+      }
+    }
+  }
+  marks_.resize(std::min(depth, marks_.size()));
 }
 
 size_t Pager::Savepoint() {
@@ -239,31 +308,48 @@ size_t Pager::Savepoint() {
 }
 
 void Pager::RollbackTo(size_t depth) {
-  assert(depth >= 1 && depth <= marks_.size());
-  marks_.resize(depth);
+  if (depth > marks_.size()) return;  // the transaction was lost, its marks with it
+  assert(depth >= 1);
+  DropMarksFrom(depth);
   Mark& m = marks_.back();
-  for (const auto& [number, bytes] : m.saved) {
-    Frame& f = frames_[number];
-    assert(f.dirty && f.page);  // a saved page changed after the mark and stays until its commit
-    f.page->data = *bytes;
+  std::vector<uint8_t> stored;
+  for (const Saved& s : m.saved) {
+    if (s.bytes) {
+      // Changed since the mark; spilled meanwhile perhaps, so perhaps not held.
+      PagePtr p = Get(s.number);
+      if (!frames_[s.number].dirty) MarkDirty(s.number);
+      p->data = *s.bytes;
+    } else if (frames_[s.number].dirty) {
+      // The file still holds the page as it was at the mark.
+      ReadStored(s.number, stored);
+      Frame& f = frames_[s.number];
+      f.page->data = stored;
+      f.dirty = false;
+      Link(s.number);
+    }
   }
   // Pages appended after the mark go again.
   for (uint32_t n = m.page_count; n < page_count_; ++n) {
+    if (frames_[n].page && !frames_[n].dirty) Unlink(n);
     frames_[n].page.reset();
     frames_[n].dirty = false;
   }
-  dirty_.erase(
-      std::remove_if(dirty_.begin(), dirty_.end(), [&](uint32_t n) { return n >= m.page_count; }),
-      dirty_.end());
+  dirty_.erase(std::remove_if(dirty_.begin(), dirty_.end(),
+                              [&](uint32_t n) { return n >= m.page_count || !frames_[n].dirty; }),
+               dirty_.end());
   page_count_ = m.page_count;
   frames_.resize(page_count_);
-  m.saved.clear();
-  m.has.clear();
+  // The mark stays, emptied.
+  const Mark kept{m.page_count, {}, {}};
+  DropMarksFrom(depth - 1);
+  marks_.push_back(kept);
+  EvictIfNeeded();
 }
 
 void Pager::Release(size_t depth) {
-  assert(depth >= 1 && depth <= marks_.size());
-  marks_.resize(depth - 1);
+  if (depth > marks_.size()) return;
+  assert(depth >= 1);
+  DropMarksFrom(depth - 1);
 }
 
 PagePtr Pager::Append() {
@@ -276,47 +362,111 @@ PagePtr Pager::Append() {
   frames_[p->number].page = p;
   frames_[p->number].dirty = true;
   dirty_.push_back(p->number);
+  if (dirty_.size() > spill_at_) Spill();
   return p;
+}
+
+void Pager::PrepareToWrite() {
+  journal_->Sync();
+  WriteJournalHeader(true);
+  journal_->Sync();
+  if (journal_sequence_ <= 2) file_.file_system().SyncFolderOf(journal_->path());
+}
+
+void Pager::WritePages(const std::vector<uint32_t>& numbers) {
+  std::vector<uint8_t> buf(codec_ ? page_size_ : 0);
+  for (uint32_t n : numbers) {
+    const PagePtr& p = frames_[n].page;
+    if (n != 0 && codec_) {
+      std::memcpy(buf.data(), p->data.data(), page_size_);
+      codec_->Encode(n, buf);
+      file_.WriteAt(static_cast<uint64_t>(n) * page_size_, buf);
+    } else {
+      file_.WriteAt(static_cast<uint64_t>(n) * page_size_, p->data);
+    }
+    file_pages_ = std::max(file_pages_, n + 1);
+  }
+}
+
+void Pager::Spill() {
+  // Pages a caller still holds may be changed through that handle: they stay.
+  std::vector<uint32_t> out;
+  for (uint32_t n : dirty_) {
+    if (frames_[n].page.use_count() == 1) out.push_back(n);
+  }
+  std::sort(out.begin(), out.end());
+  if (!out.empty()) {
+    try {
+      SaveStoredForMarks(out);
+      PrepareToWrite();
+      // Pages appended after the file's end are written in order, so the file
+      // never has a hole.
+      WritePages(out);
+    } catch (...) {
+      AbandonTransaction();
+      throw;
+    }
+    for (uint32_t n : out) {
+      frames_[n].dirty = false;
+      Link(n);
+    }
+    dirty_.erase(std::remove_if(dirty_.begin(), dirty_.end(),
+                                [&](uint32_t n) { return !frames_[n].dirty; }),
+                 dirty_.end());
+    ++spills_;
+  }
+  spill_at_ = std::max(spill_pages_, dirty_.size() + spill_pages_ / 8 + kReadAhead);
+  EvictIfNeeded();
+}
+
+void Pager::AbandonTransaction() {
+  // The database may hold part of the transaction: put the originals back.
+  try {
+    journal_.reset();
+    jet::RecoverJournal(JournalPath(file_.path()), file_, true);
+  } catch (...) {
+    // The journal stays on disk; it is played back before the next access
+    // or at the next open.
+    needs_recovery_ = true;
+  }
+  try {
+    page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
+  } catch (...) {
+  }
+  ResetTransaction();
+  DropAll();
+  lost_ = true;
+}
+
+void Pager::ResetTransaction() {
+  journaled_.clear();
+  file_pages_ = committed_pages_;
+  spills_ = 0;
+  spill_at_ = spill_pages_;
+  lost_ = false;
 }
 
 void Pager::Commit() {
   marks_.clear();
+  if (lost_) {
+    lost_ = false;
+    throw Error(errnum::kGeneric,
+                "The transaction was rolled back after a failed write; nothing of it was saved.");
+  }
   if (!in_transaction()) return;
   try {
-    if (!journal_) JournalOriginal(page_count_);
-    journal_->Sync();
-    WriteJournalHeader(journal_records_, true);
-    journal_->Sync();
-    file_.file_system().SyncFolderOf(journal_->path());
-
+    if (!journal_) OpenJournal();
+    PrepareToWrite();
     std::vector<uint32_t> order = dirty_;
     std::sort(order.begin(), order.end());
-    std::vector<uint8_t> buf(page_size_);
-    for (uint32_t n : order) {
-      const PagePtr& p = frames_[n].page;
-      std::memcpy(buf.data(), p->data.data(), page_size_);
-      if (n != 0 && codec_) codec_->Encode(n, buf);
-      file_.WriteAt(static_cast<uint64_t>(n) * page_size_, buf);
-    }
-    if (page_count_ < committed_pages_) {
+    WritePages(order);
+    if (file_pages_ > page_count_) {
       file_.Truncate(static_cast<uint64_t>(page_count_) * page_size_);
     }
     file_.Sync();
   } catch (...) {
-    // The database may hold part of the commit: put the originals back.
-    try {
-      journal_.reset();
-      jet::RecoverJournal(JournalPath(file_.path()), file_, true);
-    } catch (...) {
-      // The journal stays on disk; it is played back before the next access
-      // or at the next open.
-      needs_recovery_ = true;
-    }
-    try {
-      page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
-    } catch (...) {
-    }
-    DropAll();
+    AbandonTransaction();
+    lost_ = false;  // the caller hears of it now
     throw;
   }
   std::string jp = journal_->path();
@@ -329,11 +479,18 @@ void Pager::Commit() {
   }
   dirty_.clear();
   committed_pages_ = page_count_;
+  ResetTransaction();
   EvictIfNeeded();
 }
 
 void Pager::Rollback() {
   marks_.clear();
+  if (spills_ > 0) {
+    // The file holds part of the transaction: the journal puts it back.
+    AbandonTransaction();
+    lost_ = false;
+    return;
+  }
   // Changed pages were changed in place: they are read again from the file.
   for (uint32_t n : dirty_) {
     frames_[n].page.reset();
@@ -347,6 +504,7 @@ void Pager::Rollback() {
     journal_.reset();
     file_.file_system().Remove(jp);
   }
+  ResetTransaction();
 }
 
 JournalRecovery Pager::RecoverJournal(const std::string& db_path, PageFile& file) {

@@ -1,8 +1,11 @@
 // The page cache. Reads are lazy and bounded: clean pages are kept in a small
-// LRU set. Changed pages stay in memory until the next commit, which is
-// protected by a rollback journal beside the database: the original images of
-// the changed pages are written and synced first, then the database pages,
-// then the journal is removed. A journal found at open is rolled back.
+// LRU set. Changed pages stay in memory until the commit or until there are
+// more of them than the spill bound; either way the original image of every
+// page a transaction changes is in the rollback journal beside the database,
+// written and synced before the database itself is written. A spill writes the
+// changed pages into the file and the transaction goes on, so a transaction of
+// any size runs in bounded memory and still rolls back completely: a rollback
+// after a spill plays the journal back. A journal found at open is rolled back.
 #pragma once
 
 #include <cstdint>
@@ -50,9 +53,18 @@ class Pager {
   // Appends a zeroed page and returns it (changed).
   PagePtr Append();
 
-  bool in_transaction() const { return !dirty_.empty() || page_count_ != committed_pages_; }
+  bool in_transaction() const {
+    return journal_ || !dirty_.empty() || page_count_ != committed_pages_;
+  }
   size_t dirty_count() const { return dirty_.size(); }
   size_t cached_count() const { return clean_count_ + dirty_.size(); }
+  // How many bytes of changed pages are kept in memory before they are
+  // written into the file (32 MiB unless set).
+  void SetSpillBytes(size_t bytes);
+  size_t spills() const { return spills_; }  // in this transaction
+  // A spill failed: the file is back at the last commit and every change
+  // since is gone, savepoints too, until Rollback or Commit says it was seen.
+  bool transaction_lost() const { return lost_; }
   // Makes every change durable. On failure the file is rolled back to the
   // last commit and the cache is emptied; the error is rethrown.
   void Commit();
@@ -84,7 +96,22 @@ class Pager {
   void EnsureRecovered();
   void EvictIfNeeded();
   void JournalOriginal(uint32_t number);
-  void WriteJournalHeader(uint32_t records, bool complete);
+  void OpenJournal();
+  // Syncs the records, then writes and syncs a header saying the file may
+  // hold changes, before any page of the transaction goes into the file.
+  void PrepareToWrite();
+  void WriteJournalHeader(bool complete);
+  // Encodes and writes pages into the file, in the order given.
+  void WritePages(const std::vector<uint32_t>& numbers);
+  // The page's bytes as the file holds them now, decoded.
+  void ReadStored(uint32_t number, std::vector<uint8_t>& out);
+  // Writes the changed pages no caller holds into the file.
+  void Spill();
+  void MarkDirty(uint32_t number);
+  // After a failed write: puts the file back from the journal and forgets
+  // everything of the transaction.
+  void AbandonTransaction();
+  void ResetTransaction();
 
   PageFile file_;
   uint32_t page_size_;
@@ -122,18 +149,40 @@ class Pager {
   std::vector<uint32_t> dirty_;  // changed pages, in the order first changed
 
   // Before a page changes: its bytes for every mark that has not saved it.
-  void SaveForMarks(uint32_t number, const Page& page);
+  // A page the file holds as it is (unchanged, or spilled) needs no copy
+  // until a spill would overwrite it.
+  void SaveForMarks(uint32_t number, const Page& page, bool as_stored);
+  // Before a spill overwrites pages: copies for the marks that relied on the file.
+  void SaveStoredForMarks(const std::vector<uint32_t>& spilled);
+  struct Saved {
+    uint32_t number;
+    std::shared_ptr<std::vector<uint8_t>> bytes;  // null: the file holds it
+  };
+  // Copies for marks come from, and go back to, a few spare buffers: a
+  // statement's mark copies hundreds of pages and is dropped a moment later.
+  std::shared_ptr<std::vector<uint8_t>> CopyOf(const std::vector<uint8_t>& bytes);
+  void DropMarksFrom(size_t depth);  // marks depth.. (0-based) go
+  std::vector<std::shared_ptr<std::vector<uint8_t>>> spare_copies_;
   struct Mark {
     uint32_t page_count = 0;
-    std::vector<std::pair<uint32_t, std::shared_ptr<const std::vector<uint8_t>>>> saved;
+    std::vector<Saved> saved;
     std::vector<bool> has;  // by page number: saved already
   };
   std::vector<Mark> marks_;
+
+  // The transaction's state beyond the cache.
+  std::vector<bool> journaled_;  // by page number: its original is in the journal
+  uint32_t file_pages_ = 0;      // pages the file holds now (spills may grow it)
+  size_t spill_pages_ = 8192;
+  size_t spill_at_ = 8192;
+  size_t spills_ = 0;
+  bool lost_ = false;
 
   // Journal of the open transaction.
   std::unique_ptr<PageFile> journal_;
   JournalHeader journal_header_;
   uint32_t journal_records_ = 0;
+  uint32_t journal_sequence_ = 0;
   bool needs_recovery_ = false;
 };
 

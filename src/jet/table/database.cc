@@ -117,6 +117,7 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   }
   CheckPassword(options.password, raw);
   pager_ = std::make_unique<Pager>(std::move(file), header_.page_size);
+  pager_->SetSpillBytes(options.spill_bytes);
   allocator_ = std::make_unique<PageAllocator>(*pager_, layout_);
   catalog_ = std::make_unique<SystemCatalog>(*this, *pager_, layout_, header_);
   long_values_ = std::make_unique<LongValueStore>(*pager_, *allocator_, layout_);

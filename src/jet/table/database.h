@@ -59,6 +59,9 @@ struct OpenOptions {
   bool writable = false;
   // Where the file's bytes come from and go; tests give one that fails on cue.
   FileSystem* file_system = &FileSystem::Default();
+  // Changed pages kept in memory before a transaction writes them into the
+  // file (it still rolls back completely).
+  size_t spill_bytes = 32u << 20;
 };
 
 class Database {

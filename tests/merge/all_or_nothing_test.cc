@@ -92,8 +92,9 @@ TEST(MergeAllOrNothing, KilledAtRandomInstants) {
 
 // The merge's statements through one connection in one transaction, with the
 // file system failing on cue underneath.
-bool MergeWithFaults(const std::string& path, FaultFileSystem& files) {
-  auto held = jet::Database::Open(path, jet::OpenOptions{"", true, &files});
+bool MergeWithFaults(const std::string& path, FaultFileSystem& files,
+                     size_t spill_bytes = jet::OpenOptions{}.spill_bytes, size_t* spills = nullptr) {
+  auto held = jet::Database::Open(path, jet::OpenOptions{"", true, &files, spill_bytes});
   db::Connection c;
   c.Mode = db::kModeReadWrite;
   c.Open(db::BuildConnectionString(path, ""));
@@ -106,6 +107,7 @@ bool MergeWithFaults(const std::string& path, FaultFileSystem& files) {
                 db::sql::QuoteText(merge_test::Merged({row[1], row[2]}, false)) +
                 " where [ID]=" + std::to_string(row[0].as_int()));
     }
+    if (spills) *spills = held->pager().spills();
     c.CommitTrans();
     return true;
   } catch (const std::exception&) {
@@ -113,7 +115,22 @@ bool MergeWithFaults(const std::string& path, FaultFileSystem& files) {
   }
 }
 
-TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {
+// With a bound of a few pages the merge writes its changes into the file many
+// times before the commit; a failure at any of those writes or syncs must
+// still leave the table as before.
+void FailEachWriteAndSync(size_t spill_bytes) {
+  {
+    ScratchDir dir;
+    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+    FaultFileSystem files;
+    size_t spills = 0;
+    ASSERT_TRUE(MergeWithFaults(path, files, spill_bytes, &spills));
+    if (spill_bytes < 100000) {
+      EXPECT_GT(spills, 5u);
+    } else {
+      EXPECT_EQ(spills, 0u);
+    }
+  }
   for (const char* kind : {"write", "cut write", "sync"}) {
     int failed = 0;
     for (int n = 1;; ++n) {
@@ -127,7 +144,7 @@ TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {
       } else {
         files.FailWrite(n, std::string(kind) == "cut write");
       }
-      const bool done = MergeWithFaults(path, files);
+      const bool done = MergeWithFaults(path, files, spill_bytes);
       const State s = Examine(path, kind);
       if (done) {
         EXPECT_EQ(s, State::kComplete);
@@ -141,5 +158,61 @@ TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {
     EXPECT_GT(failed, 2) << kind;
   }
 }
+
+// The same merge in a child process with a bound of two pages, so that most
+// kills land while changes are being written into the file ahead of the commit.
+std::chrono::microseconds SpillingMergeChild(const std::string& path,
+                                             std::chrono::microseconds wait) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    FaultFileSystem files;  // fails nothing
+    _exit(MergeWithFaults(path, files, 8192) ? 0 : 1);
+  }
+  if (wait.count() >= 0) {
+    std::this_thread::sleep_for(wait);
+    kill(pid, SIGKILL);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (wait.count() < 0) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                               start);
+}
+
+TEST(MergeAllOrNothing, KilledAtRandomInstantsWhileChangesSpill) {
+  std::chrono::microseconds whole{0};
+  {
+    ScratchDir dir;
+    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+    whole = SpillingMergeChild(path, std::chrono::microseconds(-1));
+    ASSERT_EQ(Examine(path, "uninterrupted"), State::kComplete);
+  }
+  std::mt19937 rng(5407);
+  int before = 0, complete = 0;
+  for (int round = 0; round < 40; ++round) {
+    ScratchDir dir;
+    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+    const std::string original = ReadFile(path);
+    SpillingMergeChild(path, std::chrono::microseconds(rng() % (whole.count() * 5 / 4 + 1)));
+    const State s = Examine(path, "kill round " + std::to_string(round));
+    if (s == State::kBefore) {
+      ++before;
+      EXPECT_EQ(ReadFile(path), original) << "round " << round;
+    } else {
+      ++complete;
+    }
+  }
+  EXPECT_GT(before, 0);
+  EXPECT_GT(complete, 0);
+}
+
+TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {
+  FailEachWriteAndSync(jet::OpenOptions{}.spill_bytes);
+}
+
+TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsWhileChangesSpill) { FailEachWriteAndSync(8192); }
 
 }  // namespace

@@ -161,7 +161,7 @@ void Pager::EvictIfNeeded() {
 }
 
 void Pager::SetSpillBytes(size_t bytes) {
-  spill_pages_ = std::max<size_t>(bytes / page_size_, kReadAhead);
+  spill_pages_ = std::max<size_t>(bytes / page_size_, 2);
   spill_at_ = spill_pages_;
 }
 
@@ -415,7 +415,7 @@ void Pager::Spill() {
                  dirty_.end());
     ++spills_;
   }
-  spill_at_ = std::max(spill_pages_, dirty_.size() + spill_pages_ / 8 + kReadAhead);
+  spill_at_ = std::max(spill_pages_, dirty_.size() + spill_pages_ / 8 + 1);
   EvictIfNeeded();
 }
 

@@ -1,5 +1,7 @@
 #include "db/ado.h"
 
+#include <algorithm>
+
 #include <mutex>
 
 #include "db/access.h"
@@ -199,6 +201,7 @@ void Connection::Open(const std::string& connection_string) {
   jet::OpenOptions options;
   options.password = target.password;
   options.writable = Mode == kModeReadWrite;
+  options.busy_timeout_ms = std::max(0, ConnectionTimeout) * 1000;
   std::shared_ptr<jet::Database> db = jet::Database::Open(target.data_source, options);
   state_->shared = internal::StateOf(db);
   state_->writable = options.writable;

@@ -70,6 +70,9 @@ class Connection {
 
   int Mode = 0;                     // 3: read and write
   int CursorLocation = kUseServer;  // 3: client side (recorded; both behave alike)
+  // Seconds to wait for another program's locks on the file (at Open, and
+  // when a commit waits for readers to leave) before "in use".
+  int ConnectionTimeout = 10;
 
   // Opens the database named by a connection string (see access.h). Mode 3
   // opens it for writing; any other mode for reading. Connections to one

@@ -162,6 +162,7 @@ TEST(Connection, ASecondProcessCannotWriteWhileOneDoes) {
     char answer = 'n';
     try {
       db::Connection c;
+      c.ConnectionTimeout = 0;
       OpenRw(c, path);
       answer = 'o';  // opened: the lock did not hold
     } catch (const jet::Error& e) {

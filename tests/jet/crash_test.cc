@@ -211,7 +211,9 @@ TEST(Crash, SecondWritingProcessIsRefused) {
   char c;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   try {
-    Database::Open(path, OpenOptions{"", true});
+    OpenOptions impatient{"", true};
+    impatient.busy_timeout_ms = 100;
+    Database::Open(path, impatient);
     ADD_FAILURE() << "a second writer was let in";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("in use"), std::string::npos) << e.what();

@@ -34,8 +34,12 @@ class FaultFileSystem::FaultFile : public jet::File {
     file_->Sync();
   }
   void Truncate(uint64_t size) override { file_->Truncate(size); }
-  bool TryLockByte(uint64_t byte) override { return file_->TryLockByte(byte); }
-  void UnlockByte(uint64_t byte) override { file_->UnlockByte(byte); }
+  bool Lock(uint64_t start, uint64_t length, LockType type) override {
+    return file_->Lock(start, length, type);
+  }
+  bool LockedByOther(uint64_t start, uint64_t length) override {
+    return file_->LockedByOther(start, length);
+  }
   std::pair<dev_t, ino_t> Identity() override { return file_->Identity(); }
 
  private:

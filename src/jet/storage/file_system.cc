@@ -59,8 +59,29 @@ class PosixFile : public File {
     }
   }
 
-  bool TryLockByte(uint64_t byte) override { return Lock(byte, F_WRLCK); }
-  void UnlockByte(uint64_t byte) override { Lock(byte, F_UNLCK); }
+  bool Lock(uint64_t start, uint64_t length, LockType type) override {
+    struct flock fl {};
+    fl.l_type = type == LockType::kUnlock ? F_UNLCK : type == LockType::kRead ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+    if (type == LockType::kUnlock) return true;
+    if (errno == EAGAIN || errno == EACCES) return false;
+    throw Error(errnum::kGeneric, SysError("Cannot lock", path_));
+  }
+
+  bool LockedByOther(uint64_t start, uint64_t length) override {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) {
+      throw Error(errnum::kGeneric, SysError("Cannot inspect the locks of", path_));
+    }
+    return fl.l_type != F_UNLCK;
+  }
 
   std::pair<dev_t, ino_t> Identity() override {
     struct stat st;
@@ -69,18 +90,6 @@ class PosixFile : public File {
   }
 
  private:
-  bool Lock(uint64_t byte, short type) {
-    struct flock fl {};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = static_cast<off_t>(byte);
-    fl.l_len = 1;
-    if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
-    if (type == F_UNLCK) return true;
-    if (errno == EAGAIN || errno == EACCES) return false;
-    throw Error(errnum::kGeneric, SysError("Cannot lock", path_));
-  }
-
   int fd_;
   std::string path_;
 };

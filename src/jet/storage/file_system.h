@@ -25,10 +25,16 @@ class File {
   virtual void WriteAt(uint64_t offset, std::span<const uint8_t> buf) = 0;
   virtual void Sync() = 0;
   virtual void Truncate(uint64_t size) = 0;
-  // An exclusive lock on one byte, among processes; false when another
-  // process holds it.
-  virtual bool TryLockByte(uint64_t byte) = 0;
-  virtual void UnlockByte(uint64_t byte) = 0;
+  // Locks bytes [start, start + length) among open files (each opening of a
+  // file is its own owner, in one process or several), or changes or drops
+  // this opening's lock on them. False when another opening holds a lock in
+  // the way. A read lock needs the file open for reading, a write lock for
+  // writing.
+  enum class LockType { kUnlock, kRead, kWrite };
+  virtual bool Lock(uint64_t start, uint64_t length, LockType type) = 0;
+  // Whether another opening holds any lock on those bytes that a write lock
+  // would meet (works on a file opened for reading only).
+  virtual bool LockedByOther(uint64_t start, uint64_t length) = 0;
   // Device and inode, to recognise the same file opened twice.
   virtual std::pair<dev_t, ino_t> Identity() = 0;
 };

@@ -84,6 +84,7 @@ void Pager::EnsureRecovered() {
   needs_recovery_ = false;
   page_count_ = committed_pages_ = static_cast<uint32_t>(file_.Size() / page_size_);
   DropAll();
+  UnlockAfterWriting();
 }
 
 PagePtr Pager::Get(uint32_t number) {
@@ -388,6 +389,20 @@ void Pager::WritePages(const std::vector<uint32_t>& numbers) {
   }
 }
 
+void Pager::LockForWriting() {
+  if (file_.WaitLock(PageFile::LockLevel::kExclusive, busy_timeout_ms_)) return;
+  throw Error(errnum::kGeneric, "The database '" + file_.path() +
+                                    "' is in use: other programs are reading it, so the changes "
+                                    "cannot be written now.");
+}
+
+void Pager::UnlockAfterWriting() {
+  if (needs_recovery_) return;  // nobody may read until the journal is played back
+  if (file_.lock_level() == PageFile::LockLevel::kExclusive) {
+    file_.Release(PageFile::LockLevel::kReserved);
+  }
+}
+
 void Pager::Spill() {
   // Pages a caller still holds may be changed through that handle: they stay.
   std::vector<uint32_t> out;
@@ -396,6 +411,9 @@ void Pager::Spill() {
   }
   std::sort(out.begin(), out.end());
   if (!out.empty()) {
+    // Once pages of the transaction are in the file, readers stay out until
+    // it ends; a spill that cannot wait that long fails its statement only.
+    LockForWriting();
     try {
       SaveStoredForMarks(out);
       PrepareToWrite();
@@ -435,6 +453,7 @@ void Pager::AbandonTransaction() {
   }
   ResetTransaction();
   DropAll();
+  UnlockAfterWriting();
   lost_ = true;
 }
 
@@ -447,15 +466,20 @@ void Pager::ResetTransaction() {
 }
 
 void Pager::Commit() {
-  marks_.clear();
   if (lost_) {
     lost_ = false;
     throw Error(errnum::kGeneric,
                 "The transaction was rolled back after a failed write; nothing of it was saved.");
   }
-  if (!in_transaction()) return;
+  if (!in_transaction()) {
+    DropMarksFrom(0);
+    return;
+  }
+  if (!journal_) OpenJournal();
+  // Waiting for readers fails the commit, not the transaction: it may be tried again.
+  LockForWriting();
+  DropMarksFrom(0);
   try {
-    if (!journal_) OpenJournal();
     PrepareToWrite();
     std::vector<uint32_t> order = dirty_;
     std::sort(order.begin(), order.end());
@@ -480,11 +504,12 @@ void Pager::Commit() {
   dirty_.clear();
   committed_pages_ = page_count_;
   ResetTransaction();
+  UnlockAfterWriting();
   EvictIfNeeded();
 }
 
 void Pager::Rollback() {
-  marks_.clear();
+  DropMarksFrom(0);
   if (spills_ > 0) {
     // The file holds part of the transaction: the journal puts it back.
     AbandonTransaction();

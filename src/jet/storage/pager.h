@@ -61,6 +61,8 @@ class Pager {
   // How many bytes of changed pages are kept in memory before they are
   // written into the file (32 MiB unless set).
   void SetSpillBytes(size_t bytes);
+  // How long a spill or a commit waits for readers in other programs to leave.
+  void SetBusyTimeout(int ms) { busy_timeout_ms_ = ms; }
   size_t spills() const { return spills_; }  // in this transaction
   // A spill failed: the file is back at the last commit and every change
   // since is gone, savepoints too, until Rollback or Commit says it was seen.
@@ -112,6 +114,11 @@ class Pager {
   // everything of the transaction.
   void AbandonTransaction();
   void ResetTransaction();
+  // Before pages go into the file: nobody else may read it meanwhile.
+  void LockForWriting();
+  // After a commit or a rollback: readers may come again.
+  void UnlockAfterWriting();
+  int busy_timeout_ms_ = 10000;
 
   PageFile file_;
   uint32_t page_size_;

@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
+
+#include "jet/storage/journal.h"
 
 #include "jet/crypto/jet_rc4.h"
 #include "jet/crypto/office_codec.h"
@@ -81,43 +85,17 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   if (size < 3ull * header_.page_size) {
     ThrowDamaged("the file is shorter than its first three pages");
   }
-  if (options.writable) {
-    if (!file.writable()) {
-      throw Error(errnum::kReadOnly,
-                  "The database file '" + path + "' is read-only; it cannot be changed.");
-    }
-    if (!file.TryLockWriter()) {
-      throw Error(errnum::kGeneric, "The database '" + path +
-                                        "' is in use: another program has it open for writing.");
-    }
-    writable_ = true;
+  if (options.writable && !file.writable()) {
+    throw Error(errnum::kReadOnly,
+                "The database file '" + path + "' is read-only; it cannot be changed.");
   }
-  // A journal left by an interrupted change is rolled back before anything is read.
-  const std::string journal = Pager::JournalPath(file.path());
-  if (file.file_system().Exists(journal)) {
-    if (!file.writable()) {
-      throw Error(errnum::kGeneric, "The database '" + path +
-                                        "' has the journal of an interrupted change beside it ('" +
-                                        journal +
-                                        "'), and the file is read-only, so the journal can be "
-                                        "neither checked nor played back. Nothing was changed.");
-    }
-    if (!file.TryLockWriter()) {
-      throw Error(errnum::kGeneric,
-                  "The database '" + path + "' is in use: another program is changing it.");
-    }
-    const JournalRecovery r = Pager::RecoverJournal(file.path(), file);
-    if (!r.moved_to.empty()) {
-      notice_ = "A journal beside the database '" + path +
-                "' was not made for it (or is damaged), so it was not applied; it was moved to '" +
-                r.moved_to + "'.";
-    }
-    if (!writable_) file.UnlockWriter();
-    file.ReadAt(0, raw);
-  }
+  busy_timeout_ms_ = options.busy_timeout_ms;
+  if (LockAtOpen(path, file, options.writable)) file.ReadAt(0, raw);
+  writable_ = options.writable;
   CheckPassword(options.password, raw);
   pager_ = std::make_unique<Pager>(std::move(file), header_.page_size);
   pager_->SetSpillBytes(options.spill_bytes);
+  pager_->SetBusyTimeout(options.busy_timeout_ms);
   allocator_ = std::make_unique<PageAllocator>(*pager_, layout_);
   catalog_ = std::make_unique<SystemCatalog>(*this, *pager_, layout_, header_);
   long_values_ = std::make_unique<LongValueStore>(*pager_, *allocator_, layout_);
@@ -137,6 +115,99 @@ void Database::Load(const std::string& path, const OpenOptions& options, PageFil
   if (!IsType(p2->bytes(), PageType::kTableDefinition) || p2->data[1] != kPageTag) {
     ThrowDamaged("the catalogue's definition (page 2) is missing");
   }
+}
+
+namespace {
+
+// A journal whose header says the file was being written. Nobody writes
+// pages while another opening holds the shared lock, so when this opening
+// holds it such a journal is one of a writer that died.
+bool JournalShowsWrites(FileSystem& fs, const std::string& journal) {
+  try {
+    PageFile j(journal, false, fs);
+    JournalHeader h;
+    return JournalHeader::Read(j, h) && h.complete;
+  } catch (const Error&) {
+    return false;  // gone meanwhile
+  }
+}
+
+}  // namespace
+
+bool Database::LockAtOpen(const std::string& path, PageFile& file, bool writable) {
+  using Level = PageFile::LockLevel;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_timeout_ms_);
+  auto left = [&] {
+    return static_cast<int>(std::max<int64_t>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                 std::chrono::steady_clock::now())
+               .count()));
+  };
+  const std::string journal = Pager::JournalPath(file.path());
+  FileSystem& fs = file.file_system();
+  for (;;) {
+    // Readers hold the shared lock for as long as the database is open, so
+    // no page changes under them and nothing they cache goes stale.
+    if (!file.WaitLock(Level::kShared, left())) {
+      throw Error(errnum::kGeneric,
+                  "The database '" + path + "' is in use: another program is writing to it.");
+    }
+    if (writable && !file.WaitLock(Level::kReserved, left())) {
+      throw Error(errnum::kGeneric, "The database '" + path +
+                                        "' is in use: another program has it open for writing.");
+    }
+    if (!fs.Exists(journal)) return false;
+    // A journal beside a file another program may change is that program's,
+    // and the file holds what it committed, unless the journal shows that
+    // the file was being written: then its writer died, and whoever holds
+    // the writer's lock now is repairing the file.
+    if (!file.OtherWriter()) {
+      if (!file.writable()) {
+        throw Error(errnum::kGeneric,
+                    "The database '" + path +
+                        "' has the journal of an interrupted change beside it ('" + journal +
+                        "'), and the file is read-only, so the journal can be neither checked nor "
+                        "played back. Nothing was changed.");
+      }
+      if (file.TryLock(Level::kReserved)) return RecoverAtOpen(path, file, writable, left());
+    } else if (!JournalShowsWrites(fs, journal)) {
+      return false;
+    }
+    file.Release(Level::kNone);
+    if (left() == 0) {
+      throw Error(errnum::kGeneric, "The database '" + path +
+                                        "' is in use: another program is repairing it after an "
+                                        "interrupted change.");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool Database::RecoverAtOpen(const std::string& path, PageFile& file, bool writable,
+                             int timeout_ms) {
+  const PageFile::LockLevel after =
+      writable ? PageFile::LockLevel::kReserved : PageFile::LockLevel::kShared;
+  if (!file.WaitLock(PageFile::LockLevel::kExclusive, timeout_ms)) {
+    file.Release(after);
+    throw Error(errnum::kGeneric, "The database '" + path +
+                                      "' must be repaired after an interrupted change, but other "
+                                      "programs are reading it; try again when they are done.");
+  }
+  JournalRecovery r;
+  try {
+    r = Pager::RecoverJournal(file.path(), file);
+  } catch (...) {
+    file.Release(after);
+    throw;
+  }
+  file.Release(after);
+  if (!r.moved_to.empty()) {
+    notice_ = "A journal beside the database '" + path +
+              "' was not made for it (or is damaged), so it was not applied; it was moved to '" +
+              r.moved_to + "'.";
+  }
+  return true;
 }
 
 void Database::CheckPassword(const std::string& password, std::span<const uint8_t> raw) {
@@ -169,7 +240,7 @@ void Database::UpgradeToWritable() {
     throw Error(errnum::kReadOnly,
                 "The database file '" + path_ + "' is read-only; it cannot be changed.");
   }
-  if (!pager_->file().TryLockWriter()) {
+  if (!pager_->file().WaitLock(PageFile::LockLevel::kReserved, busy_timeout_ms_)) {
     throw Error(errnum::kGeneric,
                 "The database '" + path_ + "' is in use: another program has it open for writing.");
   }

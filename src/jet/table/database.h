@@ -62,6 +62,8 @@ struct OpenOptions {
   // Changed pages kept in memory before a transaction writes them into the
   // file (it still rolls back completely).
   size_t spill_bytes = 32u << 20;
+  // How long to wait for other processes' locks before "in use".
+  int busy_timeout_ms = 10000;
 };
 
 class Database {
@@ -184,6 +186,11 @@ class Database {
   // Opens of a file already open here: the Office encryption password.
   void CheckOfficePassword(const std::string& password, std::span<const uint8_t> raw_page0);
   void UpgradeToWritable();
+  // Takes the locks the opening needs, waiting for other programs up to the
+  // busy timeout, and plays back or sets aside a journal left by one that
+  // died. True when the file was changed by that.
+  bool LockAtOpen(const std::string& path, PageFile& file, bool writable);
+  bool RecoverAtOpen(const std::string& path, PageFile& file, bool writable, int timeout_ms);
   void ForgetCaches();
 
   std::string path_;
@@ -191,6 +198,7 @@ class Database {
   Layout layout_;
   std::unique_ptr<Pager> pager_;
   bool writable_ = false;
+  int busy_timeout_ms_ = 10000;
   std::string notice_;
   std::u16string password_;
   std::string office_password_;  // the Office encryption password this object was opened with

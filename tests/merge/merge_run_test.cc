@@ -532,6 +532,24 @@ TEST_F(MergeFailureTest, TableAndFieldsAreCheckedBeforeAnythingChanges) {
   }
 }
 
+TEST_F(MergeFailureTest, ADatabaseMovedAwayIsOneReportAndNothingElse) {
+  RecordingMergePage page;
+  Prepare(page, "People", {"First", "Last"});
+  std::filesystem::rename(path_, path_ + ".moved");
+  RecordingRunner runner;
+  merge::MergeRun run(page, &runner);
+  EXPECT_EQ(run.Press().status, Status::kFailed);
+  const Strings reports = merge_test::Reports(page);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(merge_test::ReportedLabel(reports[0]), 118);
+  EXPECT_NE(reports[0].find("Could not find file"), std::string::npos) << reports[0];
+  EXPECT_EQ(page.messages.shown().size(), 1u);
+  EXPECT_TRUE(runner.statements.empty());
+  EXPECT_EQ(page.caption, merge::kStartCaption);
+  EXPECT_EQ(page.pointer, merge::kPointerDefault);
+  EXPECT_FALSE(std::filesystem::exists(path_)) << "nothing was made in its place";
+}
+
 // A page that fails on cue: the steps that touch only the page keep going on
 // after their report.
 class FailingPage : public RecordingMergePage {

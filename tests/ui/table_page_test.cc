@@ -235,6 +235,7 @@ TEST_F(TablePageTest, AFileThatCannotBeChangedIsNamedOnceAndThePageStays) {
     EXPECT_EQ(form2.MousePointer(), ui::kPointerDefault);
     EXPECT_EQ(testing_support::ReadFile(path), before);
     EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+    if (files == &read_only) SaveScreenshot(form2, "table_page_after_refusal.png");
     FinishRun();
   }
 }

@@ -245,6 +245,28 @@ TEST_F(MergePageTest, AFailedRunShowsOneReportUndoesEverythingAndBackWorks) {
   EXPECT_EQ(ReadBack().at(1).result.bytes(), "ZoëJones");
 }
 
+TEST_F(MergePageTest, TheDataTypeStopUndoesTheNewColumnAndLetsTheUserGoBack) {
+  database_ = CopyDatabase("generated/people_V2000_200.mdb");
+  const std::string before = testing_support::ReadFile(database_);
+  Remember(database_, "");
+  ASSERT_TRUE(wizard().Start());
+  SelectNamed(wizard().form2().ListView1(), "Types");
+  wizard().form2().PushButton3()->click();
+  Choose(wizard().form3(), {"TextVal", "BinVal"});
+  wizard().form3().PushButton3()->click();
+  wizard::Form4& form4 = wizard().form4();
+  form4.PushButton4()->click();
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Please use fields of same datatype."}));
+  EXPECT_EQ(form4.PushButton4()->Caption(), "Start Merging");
+  EXPECT_FALSE(form4.merge_done());
+  EXPECT_EQ(form4.ProgressBar1()->value(), 0);
+  EXPECT_EQ(form4.MousePointer(), ui::kPointerDefault);
+  form4.PushButton2()->click();
+  EXPECT_TRUE(wizard().form3().isVisible());
+  FinishRun();
+  EXPECT_TRUE(testing_support::ReadFile(database_) == before) << "no column left behind";
+}
+
 TEST_F(MergePageTest, BackDoesNothingWhileTheRunWorks) {
   wizard::Form4& form4 = OpenMergePage();
   // Pressed while the run lets events run, and again while its "Done." is up.

@@ -26,6 +26,7 @@ std::vector<int> msgbox::Answers(int button_set) {
 
 int RecordingMessageSink::Show(const std::string& text, const std::string& title, int style) {
   shown_.push_back({text, title, style});
+  if (on_show_) on_show_();
   std::vector<int> answers = msgbox::Answers(msgbox::ButtonSet(style));
   if (answers.empty()) throw std::logic_error("message box with unknown buttons: " + title);
   if (script_.empty()) {

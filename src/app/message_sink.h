@@ -6,6 +6,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,8 +71,12 @@ class RecordingMessageSink : public MessageSink {
   void Answer(int answer) { script_.push_back(answer); }
   const std::vector<Shown>& shown() const { return shown_; }
   size_t unused_answers() const { return script_.size(); }
+  // Runs while a box is up, as the user's clicks elsewhere would during a
+  // real modal box's event loop.
+  void OnShow(std::function<void()> hook) { on_show_ = std::move(hook); }
 
  private:
+  std::function<void()> on_show_;
   std::vector<Shown> shown_;
   std::deque<int> script_;
 };

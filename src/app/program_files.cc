@@ -41,18 +41,18 @@ std::string ProgramFiles::Find(const std::string& relative) const {
 }
 
 std::string ProgramFiles::FindToChange(const std::string& relative) const {
-  const std::string found = Find(relative);
-  if (data_folder_.empty() || user_folder_.empty() || found != Join(data_folder_, relative)) {
-    return found;
-  }
+  if (user_folder_.empty()) return Find(relative);
   const fs::path copy = Join(user_folder_, relative);
+  if (Exists(copy.string())) return copy.string();
+  const std::string found = Find(relative);
+  if (!Exists(found)) return found;
   std::error_code ec;
   fs::create_directories(copy.parent_path(), ec);
   // Written under a temporary name and renamed, so that an interrupted copy
   // never passes for the sample.
   const fs::path partial = copy.string() + ".part";
   if (!ec) fs::copy_file(found, partial, fs::copy_options::overwrite_existing, ec);
-  // The installed file is read-only; the user's copy must not be.
+  // The shipped file may be read-only; the user's copy must not be.
   if (!ec) {
     fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add,
                     ec);

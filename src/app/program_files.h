@@ -22,11 +22,13 @@ class ProgramFiles {
   std::string Find(const std::string& relative) const;
   // The folder of the search that holds `relative` (the program's when none).
   std::string FolderHaving(const std::string& relative) const;
-  // Like Find, for a file the user is meant to change (the merge writes into
-  // the sample database): one found only in the installed data folder is
-  // first copied into the user's folder, once, and the copy is given. An
-  // earlier copy is kept as it is. If the copy cannot be made, the installed
-  // file is given; changing it then fails with its own report.
+  // For a file the user is meant to change (the merge writes into the
+  // sample database): the user's own copy of it, made from the file Find
+  // gives the first time it is asked for, wherever that file was found, so
+  // that an installation nobody may write to still has a sample to merge
+  // into. An earlier copy is kept as it is. Without a user's folder, or
+  // when the file is nowhere or the copy cannot be made, what Find gives;
+  // changing that then fails with its own report.
   std::string FindToChange(const std::string& relative) const;
 
   const std::string& program_folder() const { return program_folder_; }

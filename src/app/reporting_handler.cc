@@ -22,11 +22,15 @@ bool ReportingHandler::Step(int label, const std::function<void()>& body) {
 
 void ReportingHandler::Fail(int label, int32_t number, const std::string& description) {
   Failure failure{label, number, description};
-  if (filter_ && filter_(failure) == Verdict::kStopHandler) {
+  const Verdict verdict = filter_ ? filter_(failure) : Verdict::kReport;
+  if (verdict == Verdict::kStopHandler) {
     stopped_ = true;
     return;
   }
   ++reported_;
+  // Stopped before the box is shown: a handler re-entered from the box's own
+  // event loop must already see that this one is over.
+  if (verdict == Verdict::kReportAndStop) stopped_ = true;
   ShowErrorReport(sink_, description, window_, handler_, label);
 }
 

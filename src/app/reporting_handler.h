@@ -18,8 +18,9 @@
 // std::exception and its kin (jet::Error among them) are caught; anything
 // else is a programming fault and propagates.
 //
-// A filter may look at a failure first and either let it be reported or stop
-// the whole handler (after, say, showing its own message). Once stopped,
+// A filter may look at a failure first and let it be reported, stop the
+// whole handler silently (after, say, showing its own message), or report it
+// and then stop (a failure that would make every later step wrong). Once stopped,
 // Step runs nothing and returns false, Test returns false and Value returns
 // its on_failure value, so loops and guarded blocks wind down without
 // further reports; callers may also return early on stopped().
@@ -41,7 +42,7 @@ class ReportingHandler {
     int32_t number;  // jet::Error's number; jet::errnum::kGeneric for other exceptions
     std::string description;
   };
-  enum class Verdict { kReport, kStopHandler };
+  enum class Verdict { kReport, kStopHandler, kReportAndStop };
   using Filter = std::function<Verdict(const Failure&)>;
 
   ReportingHandler(MessageSink& sink, std::string window, std::string handler)

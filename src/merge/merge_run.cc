@@ -1,5 +1,6 @@
 #include "merge/merge_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "db/access.h"
 #include "db/sql.h"
 #include "jet/storage/error.h"
+#include "jet/table/database.h"
 #include "merge/statements.h"
 
 namespace merge {
@@ -73,9 +75,77 @@ void MergeRun::EndTransaction(bool commit) {
       connection_->RollbackTrans();
     }
   } catch (const std::exception&) {
-    // A commit that fails leaves the file as it was before the run.
+    // Closing rolls back whatever is still pending; the file stays as of
+    // its last commit either way.
+    try {
+      connection_->Close();
+    } catch (const std::exception&) {
+    }
   }
 }
+
+void MergeRun::Abandon() {
+  EndTransaction(false);
+  // Nothing of a failed run is shown, so nothing of it needs to stay open.
+  recordset_.reset();
+  connection_.reset();
+}
+
+namespace {
+
+// Steps that change only the page (pointer, progress, window, caption): a
+// failure there is reported and the run goes on, as every step's did once.
+// Any other step reads or changes the database; after its failure the
+// statements still to come would work on a table in an unknown state.
+bool TouchesOnlyThePage(int label) {
+  switch (label) {
+    case 108:
+    case 110:
+    case 112:
+    case 114:
+    case 148:
+    case 150:
+    case 198:
+    case 200:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// Why the merge of `fields` into `table` cannot start, as a message for the
+// user; nothing when it can. Checked before anything is changed: a table
+// that is not a user table (the catalogue, say) is never written to, and a
+// field that is not a column of the table (one chosen for another table, or
+// a name the field list split in two) would only fail later.
+std::optional<std::string> TargetProblem(jet::Database& database, const std::string& table,
+                                         const std::vector<std::string>& fields) {
+  const std::vector<std::string> tables = database.UserTables();
+  if (std::none_of(tables.begin(), tables.end(),
+                   [&](const std::string& t) { return SameName(t, table); })) {
+    return "\"" + table +
+           "\" is not one of the database's own tables, so no field can be added to it.";
+  }
+  std::shared_ptr<const jet::TableDef> def = database.Table(table);
+  for (const std::string& f : fields) {
+    if (def->FindColumn(f) == nullptr) {
+      return "The table \"" + table + "\" has no field named \"" + f +
+             "\".\r\n\r\nPlease go back and choose the fields to merge again.";
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 MergeOutcome MergeRun::Run() {
   MergeOutcome outcome;
@@ -85,21 +155,40 @@ MergeOutcome MergeRun::Run() {
 
   app::ReportingHandler h(sink, kWindow, kHandler);
   bool stopped_on_mismatch = false;
+  bool committed = false;
   h.SetFilter([&](const app::ReportingHandler::Failure& failure) {
-    if (failure.number != -kMismatchMagnitude && failure.number != kMismatchMagnitude) {
+    if (!committed &&
+        (failure.number == -kMismatchMagnitude || failure.number == kMismatchMagnitude)) {
+      notice(kMismatchMessage);
+      stopped_on_mismatch = true;
+      return app::ReportingHandler::Verdict::kStopHandler;
+    }
+    // Once committed, the merge is done whatever the grid's query does.
+    if (committed || TouchesOnlyThePage(failure.label)) {
       return app::ReportingHandler::Verdict::kReport;
     }
-    notice(kMismatchMessage);
-    page_.SetMousePointer(kPointerDefault);
-    page_.SetProgressValue(0);
-    page_.SetProgressText(kProgressText);
-    stopped_on_mismatch = true;
-    return app::ReportingHandler::Verdict::kStopHandler;
+    return app::ReportingHandler::Verdict::kReportAndStop;
   });
   auto finish = [&](MergeOutcome::Status status) {
-    outcome.status = stopped_on_mismatch ? MergeOutcome::Status::kStopped : status;
+    outcome.status = status;
     outcome.failures_reported = h.reported();
     return outcome;
+  };
+  // The end of a run that failed or was refused after the database was
+  // opened: the table exactly as before, the page ready for another press.
+  auto abandon = [&](MergeOutcome::Status status) {
+    Abandon();
+    outcome.rows_written = 0;
+    page_.SetMousePointer(kPointerDefault);
+    if (status != MergeOutcome::Status::kRefused) {
+      page_.SetProgressValue(0);
+      page_.SetProgressText(kProgressText);
+    }
+    return finish(status);
+  };
+  auto failed = [&] {
+    return abandon(stopped_on_mismatch ? MergeOutcome::Status::kStopped
+                                       : MergeOutcome::Status::kFailed);
   };
 
   // The previous run's objects go first: a run works on fresh ones.
@@ -109,6 +198,7 @@ MergeOutcome MergeRun::Run() {
     connection_ = std::make_unique<db::Connection>();
   });
   h.Step(102, [&] { recordset_ = std::make_unique<db::Recordset>(); });
+  if (h.stopped()) return finish(MergeOutcome::Status::kFailed);
 
   if (h.Test(108, [&] { return page_.ButtonCaption() == kExitCaption; })) {
     h.Step(110, [&] { page_.EndProgram(); });
@@ -120,13 +210,15 @@ MergeOutcome MergeRun::Run() {
   // name between the ALTER TABLE and the UPDATEs.
   std::string table;
   std::string name;
+  std::vector<std::string> fields;
   bool spaced = false;
   bool refused = false;
   const bool read = h.Step(112, [&] {
     table = page_.TableName();
     const std::string typed = page_.NameText();
     spaced = page_.SpaceOption() == 1;
-    std::optional<std::string> problem = NameProblem(typed, SplitFieldList(page_.MergeFieldList()));
+    fields = SplitFieldList(page_.MergeFieldList());
+    std::optional<std::string> problem = NameProblem(typed, fields);
     if (problem) {
       notice(*problem);
       refused = true;
@@ -135,22 +227,28 @@ MergeOutcome MergeRun::Run() {
   });
   if (!read || refused) return finish(MergeOutcome::Status::kRefused);
   InputLock lock(page_);
-  // A run the program's end breaks off (the window closed while it let
-  // events run) keeps what it wrote, as each statement did without a
-  // transaction.
-  struct KeepWritten {
+  // However the run ends without its commit (a failure, or the program's
+  // end while it let events run), nothing it did stays.
+  struct RollBackUnlessCommitted {
     MergeRun& run;
-    ~KeepWritten() { run.EndTransaction(true); }
-  } keep_written{*this};
+    ~RollBackUnlessCommitted() { run.EndTransaction(false); }
+  } roll_back{*this};
 
   h.Step(114, [&] { page_.SetMousePointer(kPointerBusy); });
   h.Step(116, [&] { Need(connection_).Mode = db::kModeReadWrite; });
-  // One transaction from the ALTER TABLE to the last UPDATE: each statement
-  // that fails is undone alone, and the rest becomes durable at once.
+  std::optional<std::string> problem;
+  // One transaction from the ALTER TABLE to the last UPDATE, committed
+  // before the grid and "Done.".
   h.Step(118, [&] {
     Need(connection_).Open(page_.ConnectionString());
-    Need(connection_).BeginTrans();
+    problem = TargetProblem(*Need(connection_).database(), table, fields);
+    if (!problem) Need(connection_).BeginTrans();
   });
+  if (h.stopped()) return failed();
+  if (problem) {
+    notice(*problem);
+    return abandon(MergeOutcome::Status::kRefused);
+  }
 
   if (h.Test(120, [&] { return db::TableHasField(table, name, page_.ConnectionString()); })) {
     // The column is not one of the chosen fields (the name check saw to
@@ -164,11 +262,7 @@ MergeOutcome MergeRun::Run() {
                            app::msgbox::kYesNo + app::msgbox::kQuestion +
                                app::msgbox::kDefaultButton2) != app::msgbox::kYes;
     });
-    if (declined) {
-      EndTransaction(false);
-      page_.SetMousePointer(kPointerDefault);
-      return finish(MergeOutcome::Status::kRefused);
-    }
+    if (declined) return abandon(MergeOutcome::Status::kRefused);
     h.Step(122, [&] {
       runner_.Execute(Need(connection_), "ALTER TABLE [" + table + "] DROP [" + name + "]");
     });
@@ -178,7 +272,6 @@ MergeOutcome MergeRun::Run() {
                     "ALTER TABLE [" + table + "] ADD COLUMN [" + name + "] memo");
   });
 
-  std::vector<std::string> fields;
   h.Step(126, [&] { fields = SplitFieldList(page_.MergeFieldList()); });
   std::string columns;
   h.Step(128, [&] {
@@ -193,6 +286,7 @@ MergeOutcome MergeRun::Run() {
   });
   int32_t count = 0;
   h.Step(144, [&] { count = static_cast<int32_t>(Need(recordset_).RecordCount()); });
+  if (h.stopped()) return failed();
   outcome.combinations = count;
   h.Step(148, [&] {
     page_.SetProgressMax(count + 1);
@@ -212,7 +306,6 @@ MergeOutcome MergeRun::Run() {
     h.Step(156, [&] { condition.clear(); });
     for (const auto& f : fields) {
       if (h.stopped()) break;
-      // A value that cannot be read counts as null: its "is null" test passed.
       jet::Value v;
       if (h.Test(160, [&] {
             v = Need(recordset_).Fields(f).Value();
@@ -240,15 +333,15 @@ MergeOutcome MergeRun::Run() {
     statement += condition;
     const bool updated =
         h.Step(194, [&] { outcome.rows_written += runner_.Execute(Need(connection_), statement); });
-    if (!updated && !h.stopped()) ++outcome.updates_failed;
+    if (!updated) ++outcome.updates_failed;
     h.Step(196, [&] { Need(recordset_).MoveNext(); });
     h.Step(198, [&] { page_.DoEvents(); });
     h.Step(200, [&] { page_.SetProgressValue(k + 1); });
   }
-  if (h.stopped()) {
-    // What the run did before it stopped stays (keep_written commits it).
-    return finish(MergeOutcome::Status::kStopped);
-  }
+  // Every change is on disk before the grid shows it and the user is told.
+  h.Step(202, [&] { Need(connection_).CommitTrans(); });
+  if (h.stopped()) return failed();
+  committed = true;
 
   h.Step(204, [&] { Need(recordset_).Close(); });
   h.Step(206, [&] { Need(connection_).CursorLocation = db::kUseClient; });
@@ -267,8 +360,6 @@ MergeOutcome MergeRun::Run() {
     page_.SetProgressValue(0);
     page_.SetProgressText(kProgressText);
   });
-  // Every change is on disk before the user is told it is done.
-  h.Step(222, [&] { Need(connection_).CommitTrans(); });
   h.Step(226, [&] { notice("Done."); });
   return finish(MergeOutcome::Status::kFinished);
 }

@@ -5,10 +5,14 @@
 //   merge::MergeRun run(page);
 //   merge::MergeOutcome outcome = run.Press();  // the page's button was pressed
 //
-// Every step is a labelled step of an app::ReportingHandler: a failure shows
-// the error report and the run goes on with its next step, so one bad UPDATE
-// costs one combination, not the whole merge. Values that cannot be compared
-// stop the run with "Please use fields of same datatype." instead.
+// The run is one transaction, from the DROP and ADD COLUMN to the last
+// UPDATE, committed before the results grid and "Done.". Every step is a
+// labelled step of an app::ReportingHandler. A step that reads or changes
+// the database and fails shows the error report once, and the run rolls
+// back and ends: the table is exactly as before, the button still reads
+// "Start Merging". Values that cannot be compared end it the same way with
+// "Please use fields of same datatype." instead of the report. A step that
+// only changes the page is reported and the run goes on.
 #pragma once
 
 #include <memory>
@@ -33,17 +37,18 @@ class StatementRunner {
 
 struct MergeOutcome {
   enum class Status {
-    kFinished,  // reached "Done." (possibly after error reports)
+    kFinished,  // committed and reached "Done." (reports only of page steps, or after the commit)
     kEnded,     // the button read "Exit": the program was asked to end
     kIgnored,   // a run was already under way
-    kRefused,   // the name was refused or the replacement declined; nothing changed
-    kStopped,   // stopped on values that cannot be compared
+    kRefused,   // the name, table or fields were refused, or the replacement declined
+    kStopped,   // values that cannot be compared; rolled back
+    kFailed,    // a step of the database failed and was reported; rolled back
   };
   Status status = Status::kIgnored;
   int combinations = 0;       // rows of the distinct query
-  int updates_failed = 0;     // UPDATEs that failed (each one reported)
-  long rows_written = 0;      // records changed by the UPDATEs that succeeded
-  int failures_reported = 0;  // error reports shown, failed UPDATEs included
+  int updates_failed = 0;     // UPDATEs that failed (the first one ends the run)
+  long rows_written = 0;      // records the committed UPDATEs changed; 0 unless committed
+  int failures_reported = 0;  // error reports shown
 };
 
 class MergeRun {
@@ -63,6 +68,8 @@ class MergeRun {
   MergeOutcome Run();
   // Ends the run's transaction when it is still open, silently.
   void EndTransaction(bool commit);
+  // Rolls back and lets go of the run's connection and query.
+  void Abandon();
 
   MergePage& page_;
   StatementRunner plain_runner_;

@@ -204,8 +204,13 @@ void Form1::PushButton1_Click() {
   Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form1", "PushButton1_Click");
   int answer = app::msgbox::kNo;
-  // The merge writes into the sample: an installed one is first copied for the user.
-  h.Step(100, [&] { AssignText(text1_, w.ProgramFileToChange(kSamplePath)); });
+  // The merge writes into the sample, so the box gets the user's own copy,
+  // made the first time; its folder is the one offered.
+  std::string sample = w.ProgramFile(kSamplePath);
+  h.Step(100, [&] {
+    sample = w.ProgramFileToChange(kSamplePath);
+    AssignText(text1_, sample);
+  });
   h.Step(102, [&] {
     answer = w.Message(
         "Would you like this software to open the folder where these sample files are stored "
@@ -213,7 +218,9 @@ void Form1::PushButton1_Click() {
         app::msgbox::kYesNo);
   });
   h.Step(104, [&] {
-    if (answer == app::msgbox::kYes) w.desktop().OpenFolder(w.ProgramFile(kSampleFolder));
+    if (answer == app::msgbox::kYes) {
+      w.desktop().OpenFolder(sample.substr(0, sample.rfind('/') + 1));
+    }
   });
 }
 

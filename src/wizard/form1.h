@@ -21,7 +21,6 @@ inline constexpr char kBrowseFilter[] =
     "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
     "Microsoft 2007 Database (*.accdb)|*.accdb|";
 inline constexpr char kSamplePath[] = "Samples/Sample.mdb";
-inline constexpr char kSampleFolder[] = "Samples/";
 inline constexpr char kHandCursorFile[] = "HAND-M.CUR";
 inline constexpr char kSkinFile[] = "x/o.cjs";
 inline constexpr char kDatabaseKey[] = "Database";

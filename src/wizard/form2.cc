@@ -2,7 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "app/change_check.h"
 #include "app/helpers.h"
 #include "app/product.h"
 #include "app/reporting_handler.h"
@@ -83,10 +87,45 @@ void Form2::PushButton2_Click() {
   h.Step(102, [&] { w.HidePage(*this); });
 }
 
+namespace {
+
+// The steps of "Next >" that open or read the database. After a failure of
+// one of them the field page would show a table that could not be read, so
+// the failure is reported once and the page stays; the other steps keep
+// going on after their report.
+bool ReadsTheDatabase(int label) {
+  switch (label) {
+    case 100:
+    case 102:
+    case 110:
+    case 112:
+    case 130:
+    case 134:
+    case 136:
+    case 140:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 void Form2::PushButton3_Click() {
+  if (next_running_) return;
+  next_running_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{next_running_};
   Wizard& w = wizard();
   Globals& g = w.globals();
   app::ReportingHandler h(w.messages(), "Form2", "PushButton3_Click");
+  h.SetFilter([](const app::ReportingHandler::Failure& failure) {
+    return ReadsTheDatabase(failure.label) ? app::ReportingHandler::Verdict::kReportAndStop
+                                           : app::ReportingHandler::Verdict::kReport;
+  });
+  auto stay = [&] { SetMousePointer(ui::kPointerDefault); };
   std::unique_ptr<db::Connection> connection;
   std::unique_ptr<db::Recordset> rows;
   h.Step(100, [&] { connection = std::make_unique<db::Connection>(); });
@@ -95,10 +134,27 @@ void Form2::PushButton3_Click() {
     h.Step(174, [&] { w.Message("Please select a table"); });
     return;
   }
+  if (h.stopped()) return;
   h.Step(108, [&] { SetMousePointer(ui::kPointerBusy); });
   h.Step(110, [&] { connection->Mode = db::kModeReadWrite; });
-  h.Step(112, [&] { connection->Open(w.ConnectionString()); });
-  h.Step(114, [&] { g.table_name = list_view1_->ItemText(list_view1_->SelectedIndex()); });
+  // A file the merge could not change is named here, once, with its reason.
+  std::optional<std::string> unchangeable;
+  h.Step(112, [&] {
+    unchangeable = app::WhyUnchangeable(w.form1().DatabasePath(), w.file_system());
+    if (!unchangeable) connection->Open(w.ConnectionString());
+  });
+  if (unchangeable) {
+    stay();
+    w.Message(*unchangeable);
+    return;
+  }
+  if (h.stopped()) return stay();
+  h.Step(114, [&] {
+    const std::string chosen = list_view1_->ItemText(list_view1_->SelectedIndex());
+    // Names chosen for another table are not this one's fields.
+    if (chosen != g.table_name) w.form3().ClearFieldsToMerge();
+    g.table_name = chosen;
+  });
   h.Step(116, [&] { w.form3().ClearAllFields(); });
   h.Step(118, [&] { w.form3().SetPreview(nullptr); });
   h.Step(120, [&] { connection->CursorLocation = db::kUseClient; });
@@ -110,20 +166,27 @@ void Form2::PushButton3_Click() {
     rows->Open("SELECT * FROM [" + g.table_name + "];", *connection, db::kOpenDynamic,
                db::kLockUnspecified);
   });
+  if (h.stopped()) return stay();
   h.Step(132, [&] { w.Yield(); });
   h.Step(134, [&] { w.form3().SetPreview(rows->DataSource()); });
   // Field positions are counted in 16 bits; a table that cannot be read has none.
   const int16_t last = h.Value(
       136, [&] { return static_cast<int16_t>(rows->FieldCount() - 1); }, int16_t{-1});
-  for (int i = 0; i <= last; ++i) {
+  std::vector<std::string> columns;
+  for (int i = 0; i <= last && !h.stopped(); ++i) {
     h.Step(138, [&] { w.Yield(); });
     h.Step(140, [&] {
       std::optional<std::string> name = rows->Fields(i).Name();
-      w.form3().AddToAllFields(app::NullToDefault(name, std::string()));
+      columns.push_back(app::NullToDefault(name, std::string()));
+      w.form3().AddToAllFields(columns.back());
     });
   }
+  if (h.stopped()) return stay();
   h.Step(162, [&] { w.form3().SelectFirstOfAllFields(); });
-  h.Step(164, [&] { w.form3().LeaveOutFieldsToMerge(); });
+  h.Step(164, [&] {
+    w.form3().KeepOnlyColumnsInFieldsToMerge(columns);
+    w.form3().LeaveOutFieldsToMerge();
+  });
   if (h.Test(150, [&] { return w.form3().AllFieldsCount() == 0; })) {
     h.Step(152, [&] { g.all_fields_empty = true; });
   } else {

@@ -36,6 +36,9 @@ class Form2 : public WizardPage {
   ui::ProgressBar* ProgressBar1() const { return progress_bar1_; }
 
  private:
+  // Set while "Next >" runs: it lets events run, and a second press among
+  // them (a double click) must not start it again inside itself.
+  bool next_running_ = false;
   ui::ListView* list_view1_;
   ui::PushButton* push_button2_;
   ui::PushButton* push_button3_;

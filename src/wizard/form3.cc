@@ -1,5 +1,6 @@
 #include "wizard/form3.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -125,6 +126,16 @@ void Form3::LeaveOutFieldsToMerge() {
   RemoveListedItems(*list_view1_, *list_view2_, [&] { w.Yield(); });
 }
 
+void Form3::ClearFieldsToMerge() { list_view2_->Clear(); }
+
+void Form3::KeepOnlyColumnsInFieldsToMerge(const std::vector<std::string>& columns) {
+  for (int i = list_view2_->Count(); i >= 1; --i) {
+    if (std::find(columns.begin(), columns.end(), list_view2_->ItemText(i)) == columns.end()) {
+      list_view2_->Remove(i);
+    }
+  }
+}
+
 int Form3::AllFieldsCount() const { return list_view1_->Count(); }
 
 int Form3::FieldsToMergeCount() const { return list_view2_->Count(); }
@@ -225,6 +236,17 @@ void Form3::PushButton3_Click() {
   if (h.Test(100, [&] { return g.merge_fields_empty; })) {
     h.Step(122, [&] { w.Message(kAddFieldsFirst); });
     return;
+  }
+  // The hand-over marks names with grave accents and parts them with ", ":
+  // a name holding either would reach the merge as other fields.
+  for (int i = 1; i <= list_view2_->Count(); ++i) {
+    const std::string name = list_view2_->ItemText(i);
+    if (name.find('`') != std::string::npos || name.find(", ") != std::string::npos) {
+      w.Message("The field \"" + name +
+                "\" cannot be merged: a name that holds a grave accent (`) or a comma followed "
+                "by a blank cannot be handed on to the merge.");
+      return;
+    }
   }
   h.Step(108, [&] { g.merge_field_list.clear(); });
   const int16_t count = h.Value(

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/qt/controls.h"
 #include "wizard/wizard.h"
@@ -42,6 +43,11 @@ class Form3 : public WizardPage {
   // Removes from "All Fields" every name that "Fields To Merge" holds (which
   // is left alone), comparing case; pending events run between comparisons.
   void LeaveOutFieldsToMerge();
+  // Empties "Fields To Merge": its names were chosen for another table.
+  void ClearFieldsToMerge();
+  // Removes from "Fields To Merge" every name that is not one of `columns`
+  // (comparing case), so that only the table's own columns go on.
+  void KeepOnlyColumnsInFieldsToMerge(const std::vector<std::string>& columns);
   int AllFieldsCount() const;
   int FieldsToMergeCount() const;
   // Shows `rows` in the preview grid; null detaches it.

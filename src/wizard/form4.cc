@@ -144,8 +144,8 @@ Form4::Form4(Wizard& wizard)
 }
 
 Form4::~Form4() {
-  // The grid lets go of the rows first; the run's connection then commits
-  // as it goes.
+  // The grid lets go of the rows first, then the run its connection (a run
+  // still under way rolls back: only a finished merge was committed).
   data_grid1_->SetDataSource(nullptr);
   run_.reset();
 }
@@ -193,6 +193,9 @@ void Form4::PushButton3_Click() {
 }
 
 void Form4::PushButton2_Click() {
+  // While a merge runs (it lets events run once per combination) the page
+  // stays: the run would otherwise finish over another page.
+  if (run_->running()) return;
   Wizard& w = wizard();
   app::ReportingHandler h(w.messages(), "Form4", "PushButton2_Click");
   if (h.Test(100, [&] { return merge_done_; })) {

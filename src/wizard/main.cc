@@ -2,7 +2,6 @@
 // program says so instead of failing in the window system.
 #include <QApplication>
 #include <QByteArray>
-#include <QStandardPaths>
 #include <QStyleFactory>
 #include <cstdio>
 #include <cstdlib>
@@ -50,12 +49,6 @@ QStringList RawArguments(int argc, char* argv[]) {
   return arguments;
 }
 
-// The folder of the user's own copies (a sample the merge may write into).
-std::string UserFolder() {
-  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  return base.isEmpty() ? std::string() : (base + QLatin1String("/tessaly-draviel")).toStdString();
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -91,13 +84,14 @@ int main(int argc, char* argv[]) {
   ui::QtFileChooser files;
   int exit_code = 0;
   {
-    wizard::Wizard wizard({messages, settings, desktop, files,
-                           QCoreApplication::applicationDirPath().toStdString(),
-                           [] { QCoreApplication::exit(0); }, UserFolder(), TESSALY_DATA_DIR});
+    wizard::Wizard wizard(
+        {messages, settings, desktop, files, QCoreApplication::applicationDirPath().toStdString(),
+         [] { QCoreApplication::exit(0); }, ui::UserDataFolder(), TESSALY_DATA_DIR});
     wizard.SetStartDatabase(line.database);
     if (wizard.Start()) exit_code = QApplication::exec();
     // Leaving this block releases the pages and, with them, the database
-    // objects their grids hold: what the merge wrote is committed here.
+    // objects their grids hold. A finished merge was committed before its
+    // "Done."; one still running when the program ends is rolled back.
   }
   return exit_code;
 }

@@ -27,7 +27,7 @@ class ProgramFilesTest : public ::testing::Test {
 
   testing_support::ScratchDir scratch_;
   const std::string program_ = (scratch_.path() / "bin").string();
-  const std::string user_ = (scratch_.path() / "home/share/tessaly-draviel").string();
+  const std::string user_ = (scratch_.path() / "home/share/Ombrisk/Tessaly Draviel").string();
   const std::string data_ = (scratch_.path() / "usr/share/tessaly-draviel").string();
   app::ProgramFiles files_{program_, user_, data_};
 };
@@ -48,10 +48,10 @@ TEST_F(ProgramFilesTest, BesideTheProgramFirstThenTheUsersThenTheDataFolder) {
   Put(program_, "x/o.cjs", "beside");
   EXPECT_EQ(files_.Find("HAND-M.CUR"), program_ + "/HAND-M.CUR");
   EXPECT_EQ(files_.FolderHaving("x/o.cjs"), program_);
-  // Beside the program, a sample is used where it is, never copied.
+  // A sample beside the program is copied for the user too.
   Put(program_, "Samples/Sample.mdb", "beside");
-  EXPECT_EQ(files_.FindToChange("Samples/Sample.mdb"), program_ + "/Samples/Sample.mdb");
-  EXPECT_FALSE(fs::exists(user_ + "/Samples"));
+  EXPECT_EQ(files_.FindToChange("Samples/Sample.mdb"), user_ + "/Samples/Sample.mdb");
+  EXPECT_EQ(ReadFile(user_ + "/Samples/Sample.mdb"), "beside");
 }
 
 TEST_F(ProgramFilesTest, AFileNoFolderHasIsNamedBesideTheProgram) {

@@ -142,6 +142,29 @@ TEST_F(ReportingHandlerTest, LoopWindsDownOnceStopped) {
   EXPECT_EQ(rows, 3);
 }
 
+TEST_F(ReportingHandlerTest, ReportAndStopShowsOneReportAndRunsNothingAfter) {
+  handler_.SetFilter([](const ReportingHandler::Failure& f) {
+    return f.label >= 200 ? ReportingHandler::Verdict::kReportAndStop
+                          : ReportingHandler::Verdict::kReport;
+  });
+  handler_.Step(100, [] { throw std::runtime_error("page only"); });
+  handler_.Step(102, [&] { ran_.push_back(102); });
+  // The box is shown after the handler counts as stopped, so that a press
+  // handled inside the box cannot run the rest.
+  bool stopped_while_shown = false;
+  sink_.OnShow([&] { stopped_while_shown = handler_.stopped(); });
+  EXPECT_FALSE(handler_.Step(200, [] { throw jet::Error(jet::errnum::kGeneric, "Disk full."); }));
+  EXPECT_FALSE(handler_.Step(202, [&] { ran_.push_back(202); }));
+  EXPECT_FALSE(handler_.Test(204, [] { return true; }));
+
+  EXPECT_TRUE(stopped_while_shown);
+  EXPECT_TRUE(handler_.stopped());
+  EXPECT_EQ(ran_, (std::vector<int>{102}));
+  ASSERT_EQ(sink_.shown().size(), 2u);
+  EXPECT_EQ(sink_.shown()[1].text, ErrorReportMessage("Disk full.", "Fields", "NextClicked", 200));
+  EXPECT_EQ(handler_.reported(), 2);
+}
+
 TEST_F(ReportingHandlerTest, NonStandardExceptionsAreNotSwallowed) {
   EXPECT_THROW(handler_.Step(100, [] { throw 42; }), int);
   EXPECT_TRUE(sink_.shown().empty());

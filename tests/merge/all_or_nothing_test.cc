@@ -1,6 +1,7 @@
 // A merge is one transaction: killed at any instant, or failing at any write
 // or sync of the file and its journal, it leaves the table exactly as it was
-// or complete, and the file sound.
+// or complete, and the file sound. The wizard's run then shows one report
+// and never "Done.".
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -16,6 +18,8 @@
 #include "db/sql.h"
 #include "jet/table/check.h"
 #include "jet/table/database.h"
+#include "merge/merge_run.h"
+#include "merge/recording_page.h"
 #include "merge/run_util.h"
 #include "support/fault_file_system.h"
 #include "support/test_support.h"
@@ -45,12 +49,14 @@ State Examine(const std::string& path, const std::string& what) {
 
 // Runs `tessaly merge` on `path` in a child and kills it after `wait` (or
 // lets it finish when `wait` is negative); returns how long it ran.
-std::chrono::microseconds MergeChild(const std::string& path, std::chrono::microseconds wait) {
+// With `replace`, the column is there already and is replaced (--yes).
+std::chrono::microseconds MergeChild(const std::string& path, std::chrono::microseconds wait,
+                                     bool replace = false) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     execl(TESSALY_CLI, TESSALY_CLI, "merge", path.c_str(), "People", "--field", "First", "--field",
-          "Last", static_cast<char*>(nullptr));
+          "Last", replace ? "--yes" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (wait.count() >= 0) {
@@ -86,6 +92,40 @@ TEST(MergeAllOrNothing, KilledAtRandomInstants) {
     }
   }
   // The kills fell both before and after the commit.
+  EXPECT_GT(before, 0);
+  EXPECT_GT(complete, 0);
+}
+
+// A replaced column is either still the old one, contents and all, or the
+// merged one: a kill never leaves it dropped, empty or half filled.
+TEST(MergeAllOrNothing, AReplacedColumnSurvivesKillsWhole) {
+  auto prepare = [](ScratchDir& dir) {
+    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+    merge_test::ExecuteAll(path, {"ALTER TABLE [People] ADD COLUMN [Result_Column] memo",
+                                  "UPDATE [People] SET [Result_Column]='old'"});
+    return path;
+  };
+  std::chrono::microseconds whole{0};
+  {
+    ScratchDir dir;
+    whole = MergeChild(prepare(dir), std::chrono::microseconds(-1), true);
+  }
+  std::mt19937 rng(5147);
+  int before = 0, complete = 0;
+  for (int round = 0; round < 16; ++round) {
+    ScratchDir dir;
+    const std::string path = prepare(dir);
+    const std::string original = ReadFile(path);
+    MergeChild(path, std::chrono::microseconds(rng() % (whole.count() * 3 / 2 + 1)), true);
+    const bool old = merge_test::ReadRows(path, "People", {"Result_Column"})[0][0].bytes() == "old";
+    if (old) {
+      ++before;
+      EXPECT_EQ(ReadFile(path), original) << "round " << round;
+    } else {
+      ++complete;
+      EXPECT_EQ(Examine(path, "replace round " + std::to_string(round)), State::kComplete);
+    }
+  }
   EXPECT_GT(before, 0);
   EXPECT_GT(complete, 0);
 }
@@ -214,5 +254,58 @@ TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {
 }
 
 TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsWhileChangesSpill) { FailEachWriteAndSync(8192); }
+
+// The wizard's own run over the same faults: the file stays as before with
+// exactly one error report and the button unchanged, or the merge is
+// complete and "Done." follows.
+TEST(MergeAllOrNothing, TheRunShowsOneReportAndNoDoneForEveryFailingWriteOrSync) {
+  std::set<int> labels;
+  for (const char* kind : {"write", "cut write", "sync"}) {
+    int failed = 0;
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(kind) + " " + std::to_string(n));
+      ScratchDir dir;
+      const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+      const std::string original = ReadFile(path);
+      FaultFileSystem files;
+      if (std::string(kind) == "sync") {
+        files.FailSync(n);
+      } else {
+        files.FailWrite(n, std::string(kind) == "cut write");
+      }
+      merge::RecordingMergePage page;
+      merge_test::SetUp(page, path, "People", {"First", "Last"});
+      merge::MergeOutcome outcome;
+      {
+        auto held = jet::Database::Open(path, jet::OpenOptions{"", true, &files});
+        merge::MergeRun run(page);
+        outcome = run.Press();
+      }
+      const State s = Examine(path, kind);
+      if (outcome.status == merge::MergeOutcome::Status::kFinished) {
+        EXPECT_EQ(s, State::kComplete);
+        EXPECT_EQ(merge_test::Notices(page), std::vector<std::string>{"Done."});
+        EXPECT_TRUE(merge_test::Reports(page).empty());
+        break;
+      }
+      ++failed;
+      EXPECT_EQ(outcome.status, merge::MergeOutcome::Status::kFailed);
+      const std::vector<std::string> reports = merge_test::Reports(page);
+      ASSERT_EQ(reports.size(), 1u);
+      labels.insert(merge_test::ReportedLabel(reports[0]));
+      EXPECT_TRUE(merge_test::Notices(page).empty());
+      EXPECT_EQ(page.caption, merge::kStartCaption);
+      EXPECT_FALSE(page.merge_done);
+      EXPECT_EQ(s, State::kBefore);
+      EXPECT_EQ(ReadFile(path), original);
+      ASSERT_LT(n, 2000) << "the merge never got through";
+    }
+    EXPECT_GT(failed, 2) << kind;
+  }
+  // Writes fail in the statements that change the table (its new column, an
+  // UPDATE) or at the commit; each is the step named, never a later one.
+  EXPECT_TRUE(labels.count(202)) << "the commit";
+  for (int label : labels) EXPECT_TRUE(label == 124 || label == 194 || label == 202) << label;
+}
 
 }  // namespace

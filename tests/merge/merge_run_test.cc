@@ -433,42 +433,177 @@ class MergeFailureTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(MergeFailureTest, AFailedUpdateIsReportedAndTheRunGoesOn) {
+std::string ReportAt(int label) {
+  return std::string(merge_test::kInjectedFailure) +
+         "\r\nin Korvane2021/08/31.Form4.PushButton4_Click at line " + std::to_string(label) +
+         "\r\rPlease email screenshot of this message to support@ombrisk.example";
+}
+
+// Each statement that can fail, in a run that replaces a column the table
+// already had: the first failure is reported once and everything is undone,
+// the replaced column back with its contents.
+TEST_F(MergeFailureTest, TheFirstFailingStatementIsReportedOnceAndEverythingIsUndone) {
+  ExecuteAll(path_, {"ALTER TABLE [People] ADD COLUMN [Result_Column] memo",
+                     "UPDATE [People] SET [Result_Column]='old'"});
+  const std::string before = testing_support::ReadFile(path_);
+  std::set<std::string> combinations;
+  for (const auto& row : ReadRows(path_, "People", {"First", "Last"})) {
+    combinations.insert(Key(row));
+  }
+  const int last = static_cast<int>(combinations.size());
+  ASSERT_GT(last, 2);
+  struct Case {
+    const char* prefix;  // the statement that fails
+    int nth;             // its occurrence
+    int label;
+  };
+  for (const Case& c :
+       {Case{"ALTER TABLE [People] DROP", 1, 122}, Case{"ALTER TABLE [People] ADD", 1, 124},
+        Case{"select distinct", 1, 140}, Case{"update", 1, 194}, Case{"update", 2, 194},
+        Case{"update", last, 194}}) {
+    SCOPED_TRACE(std::string(c.prefix) + " #" + std::to_string(c.nth));
+    RecordingMergePage page;
+    Prepare(page, "People", {"First", "Last"});
+    page.messages.Answer(app::msgbox::kYes);  // replace the column
+    RecordingRunner runner;
+    int seen = 0;
+    runner.fail_if = [&](const std::string& sql) {
+      return sql.rfind(c.prefix, 0) == 0 && ++seen == c.nth;
+    };
+    merge::MergeRun run(page, &runner);
+    const MergeOutcome outcome = run.Press();
+    EXPECT_EQ(outcome.status, Status::kFailed);
+    EXPECT_EQ(outcome.failures_reported, 1);
+    EXPECT_EQ(outcome.rows_written, 0) << "nothing was committed";
+    ASSERT_EQ(merge_test::Reports(page), Strings{ReportAt(c.label)});
+    EXPECT_EQ(page.Lines("events").size(), static_cast<size_t>(c.nth - 1));
+    // Nothing after the failing statement was tried.
+    EXPECT_EQ(runner.statements.back().rfind(c.prefix, 0), 0u);
+    EXPECT_EQ(page.messages.shown().size(), 2u) << "the question, then the one report";
+    const Strings tail(page.log.end() - 4, page.log.end());
+    EXPECT_EQ(tail,
+              (Strings{"pointer 0", "progress.value 0", "progress.text Progress Bar", "lock 0"}));
+    EXPECT_EQ(page.caption, merge::kStartCaption);
+    EXPECT_FALSE(page.merge_done);
+    EXPECT_FALSE(page.results);
+    merge_test::ExpectUnchanged(path_, before, c.prefix);
+    EXPECT_FALSE(run.running());
+  }
+  // The run can be pressed again and then does the whole merge.
   RecordingMergePage page;
   Prepare(page, "People", {"First", "Last"});
-  RecordingRunner runner;
-  int updates = 0;
-  std::string failed;
-  runner.fail_if = [&](const std::string& sql) {
-    if (sql.rfind("update", 0) != 0 || ++updates != 2) return false;
-    failed = sql;
-    return true;
-  };
-  merge::MergeRun run(page, &runner);
-  MergeOutcome outcome = run.Press();
-
-  EXPECT_EQ(outcome.status, Status::kFinished);
-  EXPECT_EQ(outcome.updates_failed, 1);
-  EXPECT_EQ(outcome.failures_reported, 1);
-  const Strings reports = merge_test::Reports(page);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0], std::string(merge_test::kInjectedFailure) +
-                            "\r\nin Korvane2021/08/31.Form4.PushButton4_Click at line 194\r\r"
-                            "Please email screenshot of this message to support@ombrisk.example");
-  EXPECT_EQ(merge_test::Notices(page), Strings{"Done."});
-  EXPECT_EQ(page.caption, merge::kExitCaption);
-  // Every combination was tried; only the failed one's records are empty.
-  EXPECT_EQ(static_cast<int>(runner.Starting("update").size()), outcome.combinations);
-  int empty = 0;
+  page.messages.Answer(app::msgbox::kYes);
+  merge::MergeRun run(page);
+  EXPECT_EQ(run.Press().status, Status::kFinished);
   for (const auto& row : ReadRows(path_, "People", {"First", "Last", "Result_Column"})) {
-    if (row[2].is_null()) {
-      ++empty;
-      continue;
-    }
     EXPECT_EQ(row[2].bytes(), merge_test::Merged({row[0], row[1]}, false));
   }
-  EXPECT_GT(empty, 0);
-  EXPECT_EQ(empty + outcome.rows_written, 200);
+}
+
+TEST_F(MergeFailureTest, TableAndFieldsAreCheckedBeforeAnythingChanges) {
+  const std::string before = testing_support::ReadFile(path_);
+  struct Case {
+    const char* table;
+    Strings fields;
+    const char* says;
+  };
+  for (const Case& c :
+       {Case{"People", {"First", "NoSuchField"}, "has no field named \"NoSuchField\""},
+        // A name holding ", " comes back from the field list as two names.
+        Case{"People", {"Full, Name"}, "has no field named \"Full\""},
+        Case{"NoSuchTable", {"First"}, "\"NoSuchTable\" is not one of the database's own tables"},
+        Case{"MSysObjects", {"Name"}, "\"MSysObjects\" is not one of the database's own tables"},
+        Case{"msysobjects", {"Name"}, "is not one of the database's own tables"}}) {
+    SCOPED_TRACE(c.table);
+    RecordingMergePage page;
+    Prepare(page, c.table, {});
+    page.field_list = merge_test::FieldList(c.fields);
+    RecordingRunner runner;
+    merge::MergeRun run(page, &runner);
+    EXPECT_EQ(run.Press().status, Status::kRefused);
+    EXPECT_TRUE(runner.statements.empty());
+    EXPECT_TRUE(merge_test::Reports(page).empty());
+    const Strings notices = merge_test::Notices(page);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(c.says), std::string::npos) << notices[0];
+    EXPECT_EQ(page.pointer, merge::kPointerDefault);
+    EXPECT_EQ(page.caption, merge::kStartCaption);
+    merge_test::ExpectUnchanged(path_, before, c.table);
+  }
+}
+
+TEST_F(MergeFailureTest, ADatabaseMovedAwayIsOneReportAndNothingElse) {
+  RecordingMergePage page;
+  Prepare(page, "People", {"First", "Last"});
+  std::filesystem::rename(path_, path_ + ".moved");
+  RecordingRunner runner;
+  merge::MergeRun run(page, &runner);
+  EXPECT_EQ(run.Press().status, Status::kFailed);
+  const Strings reports = merge_test::Reports(page);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(merge_test::ReportedLabel(reports[0]), 118);
+  EXPECT_NE(reports[0].find("Could not find file"), std::string::npos) << reports[0];
+  EXPECT_EQ(page.messages.shown().size(), 1u);
+  EXPECT_TRUE(runner.statements.empty());
+  EXPECT_EQ(page.caption, merge::kStartCaption);
+  EXPECT_EQ(page.pointer, merge::kPointerDefault);
+  EXPECT_FALSE(std::filesystem::exists(path_)) << "nothing was made in its place";
+}
+
+// A page that fails on cue: the steps that touch only the page keep going on
+// after their report.
+class FailingPage : public RecordingMergePage {
+ public:
+  void SetProgressMax(int max) override {
+    if (fail_progress_max) throw std::runtime_error("The progress bar refused.");
+    RecordingMergePage::SetProgressMax(max);
+  }
+  void DoEvents() override {
+    if (++events == fail_events_at) throw std::runtime_error("The window went away.");
+    RecordingMergePage::DoEvents();
+  }
+  bool fail_progress_max = false;
+  int fail_events_at = 0;
+  int events = 0;
+};
+
+TEST_F(MergeFailureTest, AFailingPageStepIsReportedAndTheMergeStillCompletes) {
+  FailingPage page;
+  Prepare(page, "People", {"First", "Last"});
+  page.fail_progress_max = true;
+  page.fail_events_at = 3;
+  merge::MergeRun run(page);
+  const MergeOutcome outcome = run.Press();
+  EXPECT_EQ(outcome.status, Status::kFinished);
+  EXPECT_EQ(outcome.rows_written, 200);
+  const Strings reports = merge_test::Reports(page);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(merge_test::ReportedLabel(reports[0]), 148);
+  EXPECT_EQ(merge_test::ReportedLabel(reports[1]), 198);
+  EXPECT_EQ(merge_test::Notices(page), Strings{"Done."});
+  EXPECT_EQ(page.caption, merge::kExitCaption);
+  for (const auto& row : ReadRows(path_, "People", {"First", "Last", "Result_Column"})) {
+    EXPECT_EQ(row[2].bytes(), merge_test::Merged({row[0], row[1]}, false));
+  }
+}
+
+// The window closed while the run let events run: the program's end leaves
+// the run at once, and what it wrote is rolled back.
+TEST_F(MergeFailureTest, ARunBrokenOffByTheProgramsEndLeavesTheTableAsBefore) {
+  const std::string before = testing_support::ReadFile(path_);
+  struct ProgramEnds {};
+  RecordingMergePage page;
+  Prepare(page, "People", {"First", "Last"});
+  int events = 0;
+  page.on_events = [&] {
+    if (++events == 10) throw ProgramEnds{};
+  };
+  auto run = std::make_unique<merge::MergeRun>(page);
+  EXPECT_THROW(run->Press(), ProgramEnds);
+  EXPECT_FALSE(run->running());
+  run.reset();
+  EXPECT_TRUE(merge_test::Notices(page).empty());
+  merge_test::ExpectUnchanged(path_, before, "broken off");
 }
 
 class DataTypeMismatchTest : public ::testing::TestWithParam<const char*> {};
@@ -476,6 +611,7 @@ class DataTypeMismatchTest : public ::testing::TestWithParam<const char*> {};
 TEST_P(DataTypeMismatchTest, ValuesThatCannotBeComparedStopTheRun) {
   testing_support::ScratchDir scratch;
   const std::string path = scratch.Copy(kPeopleMdb);
+  const std::string before = testing_support::ReadFile(path);
   RecordingMergePage page;
   merge_test::SetUp(page, path, "Types", {"TextVal", GetParam()});
   RecordingRunner runner;
@@ -494,10 +630,10 @@ TEST_P(DataTypeMismatchTest, ValuesThatCannotBeComparedStopTheRun) {
   EXPECT_EQ(page.caption, merge::kStartCaption);
   EXPECT_FALSE(page.merge_done);
   EXPECT_FALSE(page.results);
-  // The column stays; the next press may replace it and merge other fields.
-  EXPECT_TRUE(merge_test::HasColumn(path, "Types", "Result_Column"));
+  EXPECT_EQ(outcome.rows_written, 0);
+  // The column it added is gone again; the next press merges other fields.
+  merge_test::ExpectUnchanged(path, before, GetParam());
   page.field_list = merge_test::FieldList({"TextVal", "LongVal"});
-  page.messages.Answer(app::msgbox::kYes);
   EXPECT_EQ(run.Press().status, Status::kFinished);
   EXPECT_EQ(page.caption, merge::kExitCaption);
 }
@@ -521,21 +657,6 @@ TEST_F(MergeFailureTest, ATableWithoutRows) {
   EXPECT_EQ(page.Lines("events"), Strings{});
   EXPECT_EQ(merge_test::Notices(page), Strings{"Done."});
   EXPECT_TRUE(merge_test::HasColumn(path_, "Empty", "Result_Column"));
-}
-
-TEST_F(MergeFailureTest, AFailingDistinctQueryIsReportedAndTheRunStillEnds) {
-  RecordingMergePage page;
-  Prepare(page, "People", {"First", "NoSuchField"});
-  RecordingRunner runner;
-  merge::MergeRun run(page, &runner);
-  EXPECT_EQ(run.Press().status, Status::kFinished);
-  const Strings reports = merge_test::Reports(page);
-  ASSERT_FALSE(reports.empty());
-  EXPECT_EQ(merge_test::ReportedLabel(reports[0]), 140);
-  EXPECT_TRUE(runner.Starting("update").empty());
-  EXPECT_EQ(page.Lines("progress.max"), Strings{"progress.max 1"});
-  EXPECT_EQ(merge_test::Notices(page), Strings{"Done."});
-  EXPECT_EQ(page.caption, merge::kExitCaption);
 }
 
 TEST_F(MergeFailureTest, RefusedNamesChangeNothing) {

@@ -1,13 +1,17 @@
 #include "merge/run_util.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 #include "app/error_report.h"
 #include "db/access.h"
 #include "db/ado.h"
-#include "jet/table/database.h"
-#include "jet/storage/error.h"
 #include "jet/record/tdef.h"
+#include "jet/storage/error.h"
+#include "jet/table/check.h"
+#include "jet/table/database.h"
+#include "support/test_support.h"
 
 namespace merge_test {
 
@@ -113,6 +117,13 @@ int ReportedLabel(const std::string& report) {
   size_t at = report.find(marker);
   if (at == std::string::npos) return -1;
   return std::atoi(report.c_str() + at + marker.size());
+}
+
+void ExpectUnchanged(const std::string& path, const std::string& before, const std::string& what) {
+  EXPECT_TRUE(testing_support::ReadFile(path) == before) << what << ": the file changed";
+  auto db = jet::Database::Open(path, jet::OpenOptions{});
+  const jet::CheckReport report = jet::CheckDatabase(*db);
+  EXPECT_TRUE(report.ok()) << what << ": " << (report.problems.empty() ? "" : report.problems[0]);
 }
 
 }  // namespace merge_test

@@ -59,6 +59,9 @@ void SetUp(merge::RecordingMergePage& page, const std::string& path, const std::
 std::vector<std::string> Reports(const merge::RecordingMergePage& page);
 std::vector<std::string> Notices(const merge::RecordingMergePage& page);
 
+// The file at `path` is byte for byte `before` and passes the engine's check.
+void ExpectUnchanged(const std::string& path, const std::string& before, const std::string& what);
+
 // The line label an error report names ("... at line 194\r\r...").
 int ReportedLabel(const std::string& report);
 

@@ -14,6 +14,8 @@
 #include "support/test_support.h"
 #include "wizard/form1.h"
 #include "wizard/form2.h"
+#include "wizard/form3.h"
+#include "wizard/form4.h"
 #include "wizard_util.h"
 
 namespace uitest {
@@ -128,7 +130,7 @@ TEST_F(StartDatabaseTest, AFileThatIsNoDatabaseIsReportedByNextAndTheDatabasePag
 class InstalledFilesTest : public WizardTest {
  protected:
   InstalledFilesTest() {
-    user_folder_ = (scratch_.path() / "home/tessaly-draviel").string();
+    user_folder_ = (scratch_.path() / "home/Ombrisk/Tessaly Draviel").string();
     data_folder_ = (scratch_.path() / "share/tessaly-draviel").string();
     fs::create_directories(data_folder_ + "/Samples");
     fs::create_directories(data_folder_ + "/x");
@@ -171,10 +173,54 @@ TEST_F(InstalledFilesTest, FilesBesideTheProgramWin) {
   ASSERT_TRUE(wizard().Start());
   wizard::Form1& form1 = wizard().form1();
   EXPECT_EQ(form1.styleSheet(), QStringLiteral("QLabel { color: blue; }"));
+  messages_.Answer(app::msgbox::kYes);
+  form1.PushButton1()->click();
+  // The sample beside the program is copied all the same: the program's
+  // folder may be one the user cannot write to.
+  const std::string copy = user_folder_ + "/Samples/Sample.mdb";
+  EXPECT_EQ(form1.Text1()->text().toStdString(), copy);
+  EXPECT_EQ(testing_support::ReadFile(copy),
+            testing_support::ReadFile(ProgramFolder() + "/Samples/Sample.mdb"));
+  EXPECT_EQ(desktop_.folders, (std::vector<std::string>{user_folder_ + "/Samples/"}));
+}
+
+TEST_F(InstalledFilesTest, TheInstalledSampleCanBeMergedIntoThroughTheUsersCopy) {
+  ASSERT_TRUE(wizard().Start());
+  wizard::Form1& form1 = wizard().form1();
   messages_.Answer(app::msgbox::kNo);
   form1.PushButton1()->click();
-  EXPECT_EQ(form1.Text1()->text().toStdString(), ProgramFolder() + "/Samples/Sample.mdb");
-  EXPECT_FALSE(fs::exists(user_folder_)) << "nothing is copied";
+  form1.PushButton3()->click();
+  wizard::Form2& form2 = wizard().form2();
+  SelectNamed(form2.ListView1(), "People");
+  form2.PushButton3()->click();
+  ASSERT_TRUE(wizard().form3().isVisible()) << (MessageTexts().empty() ? "" : MessageTexts()[0]);
+  SelectNamed(wizard().form3().ListView1(), "Last");
+  wizard().form3().PushButton5()->click();
+  wizard().form3().PushButton3()->click();
+  wizard().form4().PushButton4()->click();
+  EXPECT_EQ(MessageTexts().back(), "Done.");
+  FinishRun();
+
+  // A second visit keeps the user's merged copy, however the shipped one is.
+  messages_ = app::RecordingMessageSink();
+  ASSERT_TRUE(wizard().Start());
+  messages_.Answer(app::msgbox::kNo);
+  wizard().form1().PushButton1()->click();
+  const std::string copy = user_folder_ + "/Samples/Sample.mdb";
+  EXPECT_EQ(wizard().form1().Text1()->text().toStdString(), copy);
+  EXPECT_NE(testing_support::ReadFile(copy),
+            testing_support::ReadFile(data_folder_ + "/Samples/Sample.mdb"));
+}
+
+TEST(UserDataFolderTest, TheProductsFolderUnderTheVendorsInTheUsersDataHome) {
+  const QByteArray saved = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", "/tmp/tessaly-xdg-home");
+  EXPECT_EQ(ui::UserDataFolder(), "/tmp/tessaly-xdg-home/Ombrisk/Tessaly Draviel");
+  if (saved.isNull()) {
+    qunsetenv("XDG_DATA_HOME");
+  } else {
+    qputenv("XDG_DATA_HOME", saved);
+  }
 }
 
 }  // namespace

@@ -278,6 +278,25 @@ TEST_F(FieldPageTest, NextHandsOnTheChosenNamesInOrder) {
   EXPECT_TRUE(messages_.shown().empty());
 }
 
+TEST_F(FieldPageTest, ANameTheHandOverCannotCarryIsRefusedByNext) {
+  wizard::Form3& form3 = Open();
+  // Entries as a table with such columns would give them.
+  for (const std::string name : {"First, Last", "Ta`g"}) {
+    form3.ListView2()->Clear();
+    form3.ListView2()->Add("City");
+    form3.ListView2()->Add(name);
+    wizard().globals().merge_fields_empty = false;
+    wizard().globals().merge_field_list = "`City`";
+    messages_ = app::RecordingMessageSink();
+    form3.PushButton3()->click();
+    ASSERT_EQ(messages_.shown().size(), 1u);
+    EXPECT_EQ(LastMessage().rfind("The field \"" + name + "\" cannot be merged", 0), 0u)
+        << LastMessage();
+    EXPECT_TRUE(form3.isVisible());
+    EXPECT_EQ(wizard().globals().merge_field_list, "`City`") << "nothing handed on";
+  }
+}
+
 TEST_F(FieldPageTest, PointerIsTheHandOverButtonsAndTheArrowOverListsGridAndFrames) {
   InstallHandCursor();
   wizard::Form3& form3 = Open();

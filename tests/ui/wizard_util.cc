@@ -52,9 +52,9 @@ WizardTest::~WizardTest() { FinishRun(); }
 
 wizard::Wizard& WizardTest::wizard() {
   if (!wizard_) {
-    wizard_ = std::make_unique<wizard::Wizard>(ui::Services{messages_, *settings_, desktop_, files_,
-                                                            ProgramFolder(), [this] { ++ended_; },
-                                                            user_folder_, data_folder_});
+    wizard_ = std::make_unique<wizard::Wizard>(
+        ui::Services{messages_, *settings_, desktop_, files_, ProgramFolder(), [this] { ++ended_; },
+                     user_folder_, data_folder_, file_system_});
   }
   return *wizard_;
 }

@@ -86,6 +86,8 @@ class WizardTest : public ::testing::Test {
   // Searched after the program folder when set before the run starts.
   std::string user_folder_;
   std::string data_folder_;
+  // The files the table page's check looks at; null for the real ones.
+  jet::FileSystem* file_system_ = nullptr;
 
  private:
   std::unique_ptr<wizard::Wizard> wizard_;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStandardPaths>
 #include <algorithm>
 #include <optional>
 
@@ -11,6 +12,12 @@
 #include "app/qt/placement.h"
 
 namespace ui {
+
+std::string UserDataFolder() {
+  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  if (base.isEmpty()) return std::string();
+  return base.toStdString() + "/" + app::kVendorName + "/" + app::kProductName;
+}
 
 Shell::Shell(Services services)
     : services_(std::move(services)),

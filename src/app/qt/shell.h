@@ -14,6 +14,7 @@
 #include "app/program_files.h"
 #include "app/qt/desktop.h"
 #include "app/settings_store.h"
+#include "jet/storage/file_system.h"
 
 namespace ui {
 
@@ -37,7 +38,16 @@ struct Services {
   // the user's own folder and the installed data folder. Empty for none.
   std::string user_folder = {};
   std::string data_folder = {};
+  // The files the checks made before a change look at; null for the
+  // operating system's. Tests give one that fails on cue.
+  jet::FileSystem* file_system = nullptr;
 };
+
+// The user's own folder for the program's files: the product's folder
+// under the vendor's in the user's data folder ($XDG_DATA_HOME, else
+// ~/.local/share), such as ~/.local/share/Ombrisk/Tessaly Draviel. Empty
+// when the system names no such folder.
+std::string UserDataFolder();
 
 class Shell {
  public:
@@ -49,12 +59,16 @@ class Shell {
   app::MessageSink& messages() { return services_.messages; }
   app::SettingsStore& settings() { return services_.settings; }
   Desktop& desktop() { return services_.desktop; }
+  jet::FileSystem& file_system() {
+    return services_.file_system ? *services_.file_system : jet::FileSystem::Default();
+  }
   FileChooser& files() { return services_.files; }
   const std::string& program_folder() const { return services_.program_folder; }
   // `relative` ("HAND-M.CUR", "Samples/Sample.mdb") where the program's files
   // are found: beside it, else the user's or the installed data folder.
   std::string ProgramFile(const std::string& relative) const;
-  // The same for a file the user changes: never the installed copy itself.
+  // The same for a file the user changes: the user's own copy, made the
+  // first time (app::ProgramFiles::FindToChange).
   std::string ProgramFileToChange(const std::string& relative) const;
   // The folder that holds `relative` (the program's when none does).
   std::string ProgramFolderHaving(const std::string& relative) const;
@@ -82,7 +96,7 @@ class Shell {
 
   // Ends the program: every page is hidden and end_program is called, once.
   // The pages, and the database objects their grids hold, are released when
-  // their owner destroys them, which commits what the merge wrote.
+  // their owner destroys them; a merge still under way is rolled back then.
   void EndProgram();
   bool ended() const { return ended_; }
 

@@ -324,10 +324,9 @@ TEST(Import, RefusalsSayWhereAndLeaveNothingHalfWritten) {
   EXPECT_EQ(status, 2);
   out = import("Opt", "a\n1\n", "--type a=decimal");
   EXPECT_EQ(status, 2);
-  // The refused rows left nothing half-written.
+  // A refused import leaves nothing behind, not even its new table.
   auto d = jet::Database::Open(db, jet::OpenOptions{});
-  EXPECT_EQ(d->Table("Dup")->row_count, 0u);
-  EXPECT_EQ(d->Table("Key")->row_count, 0u);
+  EXPECT_EQ(d->UserTables(), std::vector<std::string>{});
   EXPECT_TRUE(jet::CheckDatabase(*d).ok());
 }
 

@@ -23,7 +23,7 @@ volatile sig_atomic_t g_echo_off = 0;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
 void RestoreAndRaise(int sig) {
-  if (g_echo_off) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_terminal);
+  if (g_echo_off) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
   g_echo_off = 0;
   signal(sig, SIG_DFL);
   raise(sig);
@@ -44,12 +44,12 @@ class NoEcho {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
     g_echo_off = 1;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) g_echo_off = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &quiet) != 0) g_echo_off = 0;
     active_ = true;
   }
   ~NoEcho() {
     if (!active_) return;
-    if (g_echo_off) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_terminal);
+    if (g_echo_off) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
     g_echo_off = 0;
     for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &old_[i], nullptr);
   }

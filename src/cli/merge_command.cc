@@ -1,14 +1,16 @@
 #include "cli/merge_command.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/helpers.h"
 #include "cli/help.h"
 #include "cli/password.h"
 #include "db/access.h"
@@ -226,8 +228,16 @@ int MergeCommand(int argc, char** argv) {
                  ShortUsage(*FindCommand("merge")).c_str());
     return 2;
   }
-  if (!app::FileExists(args.db)) {
-    std::fprintf(stderr, "tessaly: %s: no such file\n", args.db.c_str());
+  // A missing file is named as one; a file that is there but out of reach
+  // (a folder without access) says why instead.
+  if (struct stat st{}; ::stat(args.db.c_str(), &st) != 0) {
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) {
+      std::fprintf(stderr, "tessaly: %s: no such file\n", args.db.c_str());
+    } else {
+      std::fprintf(stderr, "tessaly: %s: cannot be reached: %s\n", args.db.c_str(),
+                   std::strerror(e));
+    }
     return 1;
   }
   db::Connection c;

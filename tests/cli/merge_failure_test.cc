@@ -160,6 +160,17 @@ TEST_F(MergeFailure, AFileThatCannotBeWrittenOrReadSaysWhich) {
     EXPECT_NE(unreadable.err.find("Permission denied"), std::string::npos) << unreadable.err;
     EXPECT_EQ(unreadable.err.find("read-only"), std::string::npos) << unreadable.err;
   }
+  // A folder without access hides the file: not "no such file".
+  ::chmod(Dir().c_str(), 0700);
+  testing_support::ScratchDir elsewhere;
+  for (const std::string& command :
+       {"merge " + Q(people_) + " People --field First", "tables " + Q(people_)}) {
+    Outcome hidden = Tessaly(elsewhere.path().string(), command, AsNobody());
+    EXPECT_EQ(hidden.code, 1) << command;
+    EXPECT_NE(hidden.err.find("Permission denied"), std::string::npos) << hidden.err;
+    EXPECT_EQ(hidden.err.find("no such file"), std::string::npos) << hidden.err;
+  }
+  ::chmod(Dir().c_str(), 0755);
 }
 
 }  // namespace

@@ -117,8 +117,9 @@ TEST_F(Passwords, ATerminalIsAskedWithoutEcho) {
 std::vector<std::string> Copies(const fs::path& dir) {
   std::vector<std::string> found;
   for (const auto& e : fs::directory_iterator(dir)) {
-    if (e.path().filename().string().find(".encrypting-") != std::string::npos &&
-        e.path().filename().string().find("notes") == std::string::npos) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".encrypting-") != std::string::npos && name.find("notes") == std::string::npos &&
+        name.find("backup") == std::string::npos) {
       found.push_back(e.path().filename().string());
     }
   }
@@ -132,10 +133,13 @@ TEST_F(Passwords, EncryptFollowsALinkKeepsOwnerAndModeAndClearsLeftovers) {
   fs::rename(db_, real);
   const fs::path link = scratch_.path() / "link.accdb";
   fs::create_symlink(real, link);
-  // What a killed run leaves: a copy with mkstemp's six characters, beside
-  // a file that only looks alike.
-  WriteFile((real_dir / "x.accdb.encrypting-Ab12Cd").string(), std::string(8192, 'z'));
+  // What a killed run leaves: a copy with mkstemp's six characters, begun
+  // or not yet written, beside files of the user's that only look alike.
+  WriteFile((real_dir / "x.accdb.encrypting-Ab12Cd").string(),
+            testing_support::ReadFile(real.string()).substr(0, 8192));
+  WriteFile((real_dir / "x.accdb.encrypting-Ef34Gh").string(), "");
   WriteFile((real_dir / "x.accdb.encrypting-notes.txt").string(), "keep me");
+  WriteFile((real_dir / "x.accdb.encrypting-backup").string(), "mine, not a copy");
   ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
   const bool root = ::geteuid() == 0;
   if (root) {
@@ -156,13 +160,14 @@ TEST_F(Passwords, EncryptFollowsALinkKeepsOwnerAndModeAndClearsLeftovers) {
   EXPECT_EQ(Copies(real_dir), std::vector<std::string>{});
   EXPECT_EQ(Copies(scratch_.path()), std::vector<std::string>{});
   EXPECT_TRUE(fs::exists(real_dir / "x.accdb.encrypting-notes.txt"));
+  EXPECT_TRUE(fs::exists(real_dir / "x.accdb.encrypting-backup"));
   // The real file is the encrypted one, through the link or not.
   EXPECT_EQ(Tessaly(Dir(), "tables " + Q(real.string())).code, 1);
   EXPECT_TRUE(cli_test::CheckClean(Dir(), real.string(), kSecret));
   EXPECT_TRUE(cli_test::CheckClean(Dir(), link.string(), kSecret));
 
   // A second run refuses (already encrypted) and still clears a leftover.
-  WriteFile((real_dir / "x.accdb.encrypting-Zz99Yy").string(), "left");
+  WriteFile((real_dir / "x.accdb.encrypting-Zz99Yy").string(), "");
   Outcome again = Tessaly(Dir(), "encrypt " + Q(real.string()) + " --password-file pw.txt");
   EXPECT_EQ(again.code, 1);
   EXPECT_NE(again.err.find("already encrypted"), std::string::npos) << again.err;

@@ -125,6 +125,21 @@ class TempFile {
   std::string path_;
 };
 
+// Whether the file is what a killed encryption leaves: empty (killed before
+// the first write) or starting like an .accdb. A file of the user's that only
+// has a name of that form is left alone.
+bool LooksLikeOurCopy(const std::filesystem::path& path) {
+  static constexpr char kStart[] = "\x00\x01\x00\x00Standard ACE DB";
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) == 0 && !ec) return true;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  char head[sizeof kStart - 1] = {};
+  const ssize_t got = ::pread(fd, head, sizeof head, 0);
+  ::close(fd);
+  return got == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kStart, sizeof head) == 0;
+}
+
 // Copies that an encryption killed midway left beside `target`. Only called
 // while the target's writer lock is held, so no other encryption of it can
 // be writing one of them.
@@ -137,7 +152,7 @@ void RemoveLeftoverCopies(const std::string& target, FileSystem& fs) {
     const std::string name = entry.path().filename().string();
     if (name.size() == prefix.size() + kTempRandomChars &&
         name.compare(0, prefix.size(), prefix) == 0 && entry.is_regular_file(ec) &&
-        !entry.is_symlink(ec)) {
+        !entry.is_symlink(ec) && LooksLikeOurCopy(entry.path())) {
       fs.Remove(entry.path().string());
     }
   }

@@ -2,7 +2,9 @@
 # Imports a generated CSV of ROWS rows (1,000,000 by default) into a new
 # database with `tessaly import` and reports rows per second, for a table
 # with an autonumber-style primary key, for one keyed by a text code with
-# accented letters, and for one without any index.
+# accented letters, and for one without any index, with the import's peak
+# memory (the whole import is one transaction, held until its commit). The
+# last line imports the same rows from a pipe.
 #   bench/import_bench.sh [TESSALY] [ROWS] [FORMAT]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -34,15 +36,27 @@ run() {
   shift
   db="$work/$name.db"
   "$tessaly" create "$db" --format "$format"
+  source=$1
+  shift
   start=$(date +%s.%N)
-  "$tessaly" import "$db" People "$work/people.csv" "$@" > /dev/null
+  # Peak resident memory in kB, from the kernel's account of the child.
+  peak=$(python3 -c '
+import resource, subprocess, sys
+# "-" reads the CSV through a pipe, as from another program.
+cat = subprocess.Popen(["cat", sys.argv[1]], stdout=subprocess.PIPE)
+subprocess.run(sys.argv[2:], stdin=cat.stdout, stdout=subprocess.DEVNULL, check=True)
+cat.stdout.close()
+cat.wait()
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' \
+    "$work/people.csv" "$tessaly" import "$db" People "$source" "$@")
   end=$(date +%s.%N)
   "$tessaly" check "$db" > /dev/null
-  awk -v n="$rows" -v s="$start" -v e="$end" -v name="$name" -v bytes="$(wc -c < "$db")" \
-    'BEGIN { t = e - s; printf "%-12s %d rows in %.2f s: %.0f rows/s, file %.1f MB\n", name, n, t, n / t, bytes / 1e6 }'
+  awk -v n="$rows" -v s="$start" -v e="$end" -v name="$name" -v bytes="$(wc -c < "$db")" -v peak="$peak" \
+    'BEGIN { t = e - s; printf "%-12s %d rows in %.2f s: %.0f rows/s, file %.1f MB, peak memory %.0f MB\n", name, n, t, n / t, bytes / 1e6, peak / 1024 }'
 }
 
 echo "tessaly import, $format, CSV of $rows rows ($(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1e6 }') MB)"
-run primary-key --type ID=counter --key ID
-run text-key --type ID=counter --key Code
-run no-index
+run primary-key "$work/people.csv" --type ID=counter --key ID
+run text-key "$work/people.csv" --type ID=counter --key Code
+run no-index "$work/people.csv"
+run from-a-pipe - --type ID=counter --key ID

@@ -2,11 +2,19 @@
 // entry per command, with its usage line and its options.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace cli {
+
+// A command line that does not make sense: reported with the command's usage
+// and exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct OptionHelp {
   const char* name;  // "--password PW"

@@ -4,9 +4,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
-#include "jet/storage/error.h"
 #include "jet/record/text.h"
+#include "jet/storage/error.h"
 
 namespace cli {
 
@@ -125,32 +126,74 @@ int CsvReader::Get() {
     return c;
   }
   int c = std::getc(in_);
+  if (c == EOF && std::ferror(in_)) {
+    Fail("cannot be read: " + std::string(std::strerror(errno)) + ".");
+  }
   if (c != EOF) ++offset_;
   if (c == '\n') ++line_;
   return c;
 }
 
-bool CsvReader::Next(std::vector<std::string>& fields) {
-  fields.clear();
-  if (!started_) {
-    started_ = true;
-    int a = std::getc(in_);
-    if (a == 0xEF) {
-      int b = std::getc(in_), c = std::getc(in_);
-      if (b != 0xBB || c != 0xBF) {
-        throw jet::Error(jet::errnum::kGeneric,
-                         "The CSV file starts with a broken byte-order mark.");
-      }
-      offset_ = 3;
-    } else if (a != EOF) {
-      std::ungetc(a, in_);
+void CsvReader::Fail(const std::string& what) const {
+  throw jet::Error(jet::errnum::kGeneric, "'" + name_ + "' " + what);
+}
+
+// A byte-order mark: UTF-8 is skipped, UTF-16 refused (its NUL bytes would
+// make every name and value wrong).
+void CsvReader::Start() {
+  started_ = true;
+  const int a = Get();
+  if (a == 0xEF) {
+    if (Get() != 0xBB || Get() != 0xBF) Fail("starts with a broken byte-order mark.");
+    return;
+  }
+  if (a == 0xFF || a == 0xFE) {
+    const int b = Get();
+    if ((a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF)) {
+      Fail("is UTF-16 text; save it as UTF-8 (or Windows-1252) and import it again.");
+    }
+    // Not a mark after all: both bytes are data. The second goes back into
+    // the stream (and is counted again when read), the first is replayed.
+    if (b != EOF) {
+      std::ungetc(b, in_);
+      --offset_;
+      if (b == '\n') --line_;
     }
   }
+  if (a != EOF) peeked_ = a;
+}
+
+void CsvReader::Append(std::string& field, int c, size_t record_bytes) {
+  if (c == '\0' && header_) {
+    Fail(
+        "holds NUL bytes in its first line, so it is not CSV text (UTF-16 text without a "
+        "byte-order mark looks like this); save it as UTF-8 and import it again.");
+  }
+  if (field.size() >= kMaxFieldBytes) {
+    Fail("has a field longer than " + std::to_string(kMaxFieldBytes) + " bytes on line " +
+         std::to_string(record_line_) + "; that is more than an import takes.");
+  }
+  if (record_bytes >= kMaxRecordBytes) {
+    Fail("has a record longer than " + std::to_string(kMaxRecordBytes) +
+         " bytes starting on line " + std::to_string(record_line_) +
+         "; that is more than an import takes.");
+  }
+  field.push_back(static_cast<char>(c));
+}
+
+bool CsvReader::Next(std::vector<std::string>& fields) {
+  fields.clear();
+  if (!started_) Start();
   record_line_ = line_;
+  const uint64_t record_start = offset_ - (peeked_ >= 0 ? 1 : 0);
   int c = Get();
   if (c == EOF) return false;
   std::string field;
   auto finish = [&]() {
+    if (fields.size() >= kMaxRecordFields) {
+      Fail("has more than " + std::to_string(kMaxRecordFields) + " fields on line " +
+           std::to_string(record_line_) + ".");
+    }
     if (!ValidUtf8(field)) {
       field = jet::CodePageToUtf8(
           std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(field.data()), field.size()),
@@ -159,9 +202,11 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
     fields.push_back(std::move(field));
     field.clear();
   };
+  auto used = [&] { return static_cast<size_t>(offset_ - record_start); };
   for (;; c = Get()) {
     if (c == EOF) {
       finish();
+      header_ = false;
       return true;
     }
     if (c == '"' && field.empty()) {
@@ -176,13 +221,13 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
         if (d == '"') {
           int e = Get();
           if (e == '"') {
-            field.push_back('"');
+            Append(field, '"', used());
             continue;
           }
           peeked_ = e;
           break;
         }
-        field.push_back(static_cast<char>(d));
+        Append(field, d, used());
       }
       continue;
     }
@@ -196,9 +241,10 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
         if (d != '\n') peeked_ = d;
       }
       finish();
+      header_ = false;
       return true;
     }
-    field.push_back(static_cast<char>(c));
+    Append(field, c, used());
   }
 }
 

@@ -7,18 +7,29 @@
 #include <string>
 #include <vector>
 
-#include "jet/table/database.h"
 #include "jet/record/value.h"
+#include "jet/table/database.h"
 
 namespace cli {
+
+// Limits that keep the memory of an import bounded for any input: a field,
+// a record (one line, or several when quotes hold line breaks) and the
+// fields of one record.
+inline constexpr size_t kMaxFieldBytes = size_t{1} << 20;   // 1 MiB
+inline constexpr size_t kMaxRecordBytes = size_t{8} << 20;  // 8 MiB
+inline constexpr size_t kMaxRecordFields = 1024;
 
 // Reads RFC 4180 CSV: comma-separated, fields optionally in double quotes
 // (doubled inside), line breaks inside quotes kept, CRLF or LF line ends, a
 // UTF-8 byte-order mark skipped. Fields that are not valid UTF-8 are read as
-// Windows-1252.
+// Windows-1252. Reads its input once, from start to end, so pipes and
+// terminals do as well as files. Throws jet::Error for UTF-16 text (by its
+// byte-order mark, or NUL bytes in the first record), a read that fails, and
+// a record beyond the limits above; `name` names the input in messages.
 class CsvReader {
  public:
-  explicit CsvReader(std::FILE* in) : in_(in) {}
+  explicit CsvReader(std::FILE* in, std::string name = "the CSV file")
+      : in_(in), name_(std::move(name)) {}
   // The next record; false at the end of the input.
   bool Next(std::vector<std::string>& fields);
   // Bytes consumed so far, and the line the last record started on (1-based).
@@ -27,11 +38,16 @@ class CsvReader {
 
  private:
   int Get();
+  void Start();
+  void Append(std::string& field, int c, size_t record_bytes);
+  [[noreturn]] void Fail(const std::string& what) const;
   std::FILE* in_;
+  std::string name_;
   uint64_t offset_ = 0;
   size_t line_ = 1;
   size_t record_line_ = 0;
   bool started_ = false;
+  bool header_ = true;  // the first record is being read
   int peeked_ = -2;
 };
 

@@ -8,14 +8,18 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/product.h"
 #include "cli/help.h"
 #include "cli/import.h"
+#include "cli/import_command.h"
 #include "cli/merge_command.h"
 #include "cli/output.h"
+#include "cli/password.h"
 #include "jet/crypto/encrypt.h"
 #include "jet/storage/error.h"
 #include "jet/table/check.h"
@@ -41,10 +45,7 @@ struct Args {
   }
 };
 
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using cli::UsageError;
 
 Args ParseArgs(int argc, char** argv, const std::vector<std::string>& valued,
                const std::vector<std::string>& boolean) {
@@ -100,11 +101,29 @@ std::shared_ptr<jet::Database> OpenTelling(const std::string& path, const jet::O
   return db;
 }
 
+// The password the command line, a password file or the environment gave.
+std::optional<std::string> Password(const Args& a) {
+  auto given = [&](const char* name) -> std::optional<std::string> {
+    auto it = a.options.find(name);
+    if (it == a.options.end() || it->second.empty()) return std::nullopt;
+    return it->second.back();
+  };
+  try {
+    return cli::GivenPassword(given("--password"), given("--password-file"));
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+}
+
 std::shared_ptr<jet::Database> OpenDb(const Args& a) {
   jet::OpenOptions o;
-  o.password = a.Option("--password");
   o.writable = false;
-  return OpenTelling(a.positional.at(0), o);
+  std::shared_ptr<jet::Database> db;
+  cli::OpenWithPassword(Password(a), a.positional.at(0), [&](const std::string& pw) {
+    o.password = pw;
+    db = OpenTelling(a.positional.at(0), o);
+  });
+  return db;
 }
 
 int Tables(const Args& a) {
@@ -183,222 +202,20 @@ std::vector<std::pair<std::string, jet::NewColumn>> GivenTypes(const Args& a) {
   return given;
 }
 
-bool UserTableExists(jet::Database& db, const std::string& table) {
-  for (const auto& e : db.Catalog()) {
-    if (e.type == 1 && e.parent_id == jet::kTablesContainer && jet::NamesEqual(e.name, table))
-      return true;
-  }
-  return false;
-}
-
-// What an import knows of the CSV file's columns: their names and designs,
-// which designs are settled (given by --type, or taken from an existing
-// table), and the table's column each one goes into.
-struct ImportPlan {
-  std::vector<std::string> header;
-  std::vector<cli::ImportColumn> columns;
-  std::vector<bool> fixed;
-  std::shared_ptr<const jet::TableDef> table;
-  std::vector<const jet::Column*> targets;
-};
-
-ImportPlan PlanFromHeader(std::vector<std::string> header,
-                          const std::vector<std::pair<std::string, jet::NewColumn>>& given) {
-  ImportPlan plan;
-  plan.header = std::move(header);
-  const size_t n = plan.header.size();
-  plan.columns.resize(n);
-  plan.fixed.assign(n, false);
-  plan.targets.assign(n, nullptr);
-  for (size_t i = 0; i < n; ++i) {
-    plan.columns[i].name = plan.header[i];
-    plan.columns[i].column.name = plan.header[i];
-    for (auto& [name, c] : given) {
-      if (jet::NamesEqual(name, plan.header[i])) {
-        plan.columns[i].column = c;
-        plan.columns[i].column.name = plan.header[i];
-        plan.fixed[i] = true;
-      }
-    }
-  }
-  for (auto& [name, c] : given) {
-    bool found = false;
-    for (const auto& h : plan.header) found = found || jet::NamesEqual(name, h);
-    if (!found) throw UsageError("--type names '" + name + "', which the CSV header does not have");
-  }
-  return plan;
-}
-
-// Rows go into an existing table as they are: every column of the header
-// must be one of the table's, and takes its design from it.
-void AdoptExistingTable(jet::Database& db, const std::string& table, ImportPlan& plan) {
-  plan.table = db.Table(table);
-  for (size_t i = 0; i < plan.header.size(); ++i) {
-    const jet::Column* target = plan.table->FindColumn(plan.header[i]);
-    if (!target) {
-      throw jet::Error(
-          jet::errnum::kNoSuchColumn,
-          "The field '" + plan.header[i] + "' does not exist in table '" + table + "'.");
-    }
-    plan.targets[i] = target;
-    plan.columns[i].column.name = target->name;
-    plan.columns[i].column.type = target->type;
-    plan.columns[i].column.text_chars =
-        static_cast<uint16_t>(db.layout().jet3 ? target->length : target->length / 2);
-    plan.fixed[i] = true;
-  }
-}
-
-// A record may be shorter than the header, never longer.
-void CheckShape(const std::vector<std::string>& fields, const ImportPlan& plan,
-                const cli::CsvReader& reader, const std::string& csv) {
-  if (fields.size() > plan.header.size()) {
-    throw jet::Error(jet::errnum::kGeneric, "Line " + std::to_string(reader.line()) + " of '" +
-                                                csv + "' has more fields than the header.");
-  }
-}
-
-// A progress bar on a terminal: the share of the file read so far.
-class Progress {
- public:
-  Progress(uint64_t total) : total_(total), on_(isatty(fileno(stderr)) && total > 0) {}
-  void Update(uint64_t done, size_t rows, bool force = false) {
-    if (!on_) return;
-    auto now = std::chrono::steady_clock::now();
-    if (!force && now - last_ < std::chrono::milliseconds(200)) return;
-    last_ = now;
-    const int width = 30;
-    int filled = static_cast<int>(width * std::min<uint64_t>(done, total_) / total_);
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(width - filled), '-');
-    std::fprintf(stderr, "\rimporting [%s] %3d%% %zu rows", bar.c_str(),
-                 static_cast<int>(100 * std::min<uint64_t>(done, total_) / total_), rows);
-    std::fflush(stderr);
-  }
-  void Done() {
-    if (on_) std::fputc('\n', stderr);
-  }
-
- private:
-  uint64_t total_;
-  bool on_;
-  std::chrono::steady_clock::time_point last_{};
-};
-
-// First pass for a new table: every record has the header's shape, given
-// types fit, and the other columns get their types from their values. Then
-// the table is made, and the reader starts again after the header.
-void CreateTableFromValues(jet::Database& db, const std::string& table, const std::string& key,
-                           std::FILE* in, cli::CsvReader& reader, ImportPlan& plan,
-                           Progress& progress, const std::string& csv) {
-  std::vector<cli::TypeGuess> guesses(plan.header.size());
-  std::vector<std::string> fields;
-  size_t rows = 0;
-  while (reader.Next(fields)) {
-    CheckShape(fields, plan, reader, csv);
-    for (size_t i = 0; i < fields.size(); ++i) {
-      if (plan.fixed[i]) {
-        try {
-          cli::ParseField(plan.columns[i].column, fields[i]);
-        } catch (const jet::Error& e) {
-          throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what());
-        }
-      } else {
-        guesses[i].Add(fields[i]);
-      }
-    }
-    progress.Update(reader.offset(), ++rows);
-  }
-  std::vector<jet::NewColumn> defs;
-  for (size_t i = 0; i < plan.header.size(); ++i) {
-    if (!plan.fixed[i]) {
-      plan.columns[i].column = guesses[i].Result();
-      plan.columns[i].column.name = plan.header[i];
-    }
-    defs.push_back(plan.columns[i].column);
-  }
-  db.CreateTable(table, defs,
-                 key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
-  db.Commit();
-  plan.table = db.Table(table);
-  for (size_t i = 0; i < plan.header.size(); ++i) {
-    plan.targets[i] = plan.table->FindColumn(plan.header[i]);
-  }
-  std::rewind(in);
-  reader = cli::CsvReader(in);
-  reader.Next(plan.header);
-}
-
-// Second pass: the rows, committed in batches. A failure rolls back what the
-// current batch wrote and says how many rows were in before it. Returns the
-// rows imported.
-size_t ImportRows(jet::Database& db, cli::CsvReader& reader, const ImportPlan& plan,
-                  Progress& progress, uint64_t base, const std::string& csv) {
-  const size_t kBatch = 50000;
-  size_t done = 0, committed = 0;
-  std::vector<std::string> fields;
-  std::vector<std::pair<const jet::Column*, jet::Value>> values;
-  try {
-    while (reader.Next(fields)) {
-      CheckShape(fields, plan, reader, csv);
-      values.clear();
-      for (size_t i = 0; i < fields.size(); ++i) {
-        jet::Value v = cli::ParseField(plan.columns[i].column, fields[i]);
-        if (!v.is_null()) values.emplace_back(plan.targets[i], std::move(v));
-      }
-      db.InsertRow(*plan.table, values);
-      if (++done % kBatch == 0) {
-        db.Commit();
-        committed = done;
-      }
-      progress.Update(base + reader.offset(), done);
-    }
-    db.Commit();
-    committed = done;
-  } catch (const jet::Error& e) {
-    db.Rollback();
-    progress.Done();
-    throw jet::Error(e.number(), "Line " + std::to_string(reader.line()) + ": " + e.what() + " (" +
-                                     std::to_string(committed) + " rows were imported before it)");
-  }
-  progress.Update(base + reader.offset(), done, true);
-  progress.Done();
-  return done;
-}
-
 int Import(const Args& a) {
   if (a.positional.size() != 3) throw UsageError("import needs DB, TABLE and FILE.csv");
-  const std::string& path = a.positional[0];
-  const std::string& table = a.positional[1];
-  const std::string& csv = a.positional[2];
-  const std::vector<std::pair<std::string, jet::NewColumn>> given = GivenTypes(a);
-  const std::string key = a.Option("--key");
-  std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(csv.c_str(), "rb"), &std::fclose);
-  if (!in)
-    throw jet::Error(jet::errnum::kGeneric,
-                     "Cannot open '" + csv + "': " + std::strerror(errno) + ".");
-  struct stat st {};
-  fstat(fileno(in.get()), &st);
-
-  jet::OpenOptions o;
-  o.writable = true;
-  auto db = OpenTelling(path, o);
-  cli::CsvReader reader(in.get());
-  std::vector<std::string> header;
-  if (!reader.Next(header)) throw jet::Error(jet::errnum::kGeneric, "'" + csv + "' is empty.");
-  const bool exists = UserTableExists(*db, table);
-  ImportPlan plan = PlanFromHeader(std::move(header), given);
-  if (exists) {
-    if (!given.empty() || !key.empty()) {
-      throw UsageError("--type and --key describe a new table; '" + table + "' exists already");
-    }
-    AdoptExistingTable(*db, table, plan);
+  cli::ImportRequest r;
+  r.db = a.positional[0];
+  r.table = a.positional[1];
+  r.csv = a.positional[2];
+  r.given = GivenTypes(a);
+  r.key = a.Option("--key");
+  r.password = Password(a);
+  if (r.csv == "-" && a.Option("--password-file") == "-") {
+    throw UsageError("standard input cannot hold both the CSV file and the password");
   }
-  Progress progress(static_cast<uint64_t>(st.st_size) * (exists ? 1 : 2));
-  if (!exists) CreateTableFromValues(*db, table, key, in.get(), reader, plan, progress, csv);
-  const uint64_t base = exists ? 0 : static_cast<uint64_t>(st.st_size);
-  const size_t done = ImportRows(*db, reader, plan, progress, base, csv);
-  std::printf("%zu rows imported into '%s'.\n", done, plan.table ? table.c_str() : "");
+  const size_t done = cli::Import(r);
+  std::printf("%zu rows imported into '%s'.\n", done, r.table.c_str());
   return 0;
 }
 
@@ -499,22 +316,41 @@ int Dump(const Args& a) {
 // Gives a plain .accdb a password, in place.
 int Encrypt(const Args& a) {
   if (a.positional.size() != 1) throw UsageError("encrypt needs DB");
-  const std::string password = a.Option("--password");
-  if (password.empty()) throw UsageError("encrypt needs a non-empty --password");
-  jet::EncryptDatabase(a.positional[0], password);
+  std::optional<std::string> given = Password(a);
+  if (!given && cli::CanPrompt()) {
+    given = cli::PromptPassword("New password for '" + a.positional[0] + "': ");
+    cli::RememberPassword(*given);
+    if (cli::PromptPassword("The same password again: ") != *given) {
+      throw jet::Error(jet::errnum::kGeneric,
+                       "The two passwords differ; the database was not encrypted.");
+    }
+  }
+  if (!given) {
+    throw UsageError("encrypt needs a password: --password-file, " +
+                     std::string(cli::kPasswordVariable) +
+                     ", a terminal to type it on, or --password");
+  }
+  cli::RememberPassword(*given);
+  if (given->empty()) throw UsageError("encrypt needs a non-empty password");
+  jet::EncryptDatabase(a.positional[0], *given);
   return 0;
 }
 
 // Runs one command; throws UsageError for a bad command line.
 int RunCommand(const std::string& cmd, int argc, char** argv) {
-  if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password"}, {}));
-  if (cmd == "catalog") return Catalog(ParseArgs(argc, argv, {"--password"}, {}));
-  if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password"}, {}));
+  if (cmd == "tables") return Tables(ParseArgs(argc, argv, {"--password", "--password-file"}, {}));
+  if (cmd == "catalog")
+    return Catalog(ParseArgs(argc, argv, {"--password", "--password-file"}, {}));
+  if (cmd == "check") return Check(ParseArgs(argc, argv, {"--password", "--password-file"}, {}));
   if (cmd == "create") return Create(ParseArgs(argc, argv, {"--format"}, {}));
-  if (cmd == "import") return Import(ParseArgs(argc, argv, {"--type", "--key"}, {}));
-  if (cmd == "columns") return Columns(ParseArgs(argc, argv, {"--password"}, {}));
-  if (cmd == "encrypt") return Encrypt(ParseArgs(argc, argv, {"--password"}, {}));
-  if (cmd == "dump") return Dump(ParseArgs(argc, argv, {"--password", "--format"}, {}));
+  if (cmd == "import")
+    return Import(ParseArgs(argc, argv, {"--type", "--key", "--password", "--password-file"}, {}));
+  if (cmd == "columns")
+    return Columns(ParseArgs(argc, argv, {"--password", "--password-file"}, {}));
+  if (cmd == "encrypt")
+    return Encrypt(ParseArgs(argc, argv, {"--password", "--password-file"}, {}));
+  if (cmd == "dump")
+    return Dump(ParseArgs(argc, argv, {"--password", "--password-file", "--format"}, {}));
   return cli::MergeCommand(argc, argv);
 }
 
@@ -532,6 +368,32 @@ int Help(int argc, char** argv) {
   }
   std::fputs(cli::CommandHelpText(*command).c_str(), stdout);
   return 0;
+}
+
+// One line on standard error, whole: line breaks become a blank, bytes a
+// terminal would swallow or that would end a C string (NUL, other control
+// characters) are shown as \xNN, and the password in use never shows.
+void PrintError(const std::string& message) {
+  std::string line = "tessaly: ";
+  char hex[8];
+  bool line_break = false;
+  for (unsigned char c : cli::WithoutPassword(message, cli::RememberedPassword())) {
+    // Message boxes' paragraphs become one line.
+    if (c == '\r' || c == '\n') {
+      if (!line_break) line += ' ';
+      line_break = true;
+      continue;
+    }
+    line_break = false;
+    if (c < 0x20 && c != '\t') {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      line += hex;
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 }  // namespace
@@ -560,16 +422,17 @@ int main(int argc, char** argv) {
   try {
     return RunCommand(cmd, argc, argv);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "tessaly: %s\n%sRun 'tessaly help %s' for its options.\n", e.what(),
+    PrintError(e.what());
+    std::fprintf(stderr, "%sRun 'tessaly help %s' for its options.\n",
                  cli::ShortUsage(*command).c_str(), cmd.c_str());
     return 2;
   } catch (const jet::Error& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "tessaly: %s (error %d)\n", e.what(), e.number());
+    PrintError(std::string(e.what()) + " (error " + std::to_string(e.number()) + ")");
     return 1;
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "tessaly: %s\n", e.what());
+    PrintError(e.what());
     return 1;
   }
 }

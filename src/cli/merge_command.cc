@@ -1,28 +1,38 @@
 #include "cli/merge_command.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <functional>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "app/error_report.h"
-#include "app/helpers.h"
 #include "cli/help.h"
+#include "cli/password.h"
 #include "db/access.h"
+#include "db/ado.h"
+#include "db/sql.h"
+#include "jet/storage/error.h"
+#include "jet/table/database.h"
 #include "merge/merge_page.h"
-#include "merge/merge_run.h"
+#include "merge/statements.h"
 
 namespace cli {
 namespace {
+
+constexpr char kMismatchMessage[] = "Please use fields of same datatype.";
 
 struct MergeArgs {
   std::string db;
   std::string table;
   std::vector<std::string> fields;
   std::string into = merge::kDefaultResultName;
-  std::string password;
+  std::optional<std::string> password;
+  std::optional<std::string> password_file;
   bool spaces = false;
   bool yes = false;
 };
@@ -37,14 +47,15 @@ std::string Parse(int argc, char** argv, MergeArgs& a) {
       out = argv[++i];
       return true;
     };
+    std::string v;
     if (s == "--field") {
-      std::string f;
-      if (!value(f)) return "--field needs a value";
-      a.fields.push_back(f);
+      if (!value(v)) return "--field needs a value";
+      a.fields.push_back(v);
     } else if (s == "--into") {
       if (!value(a.into)) return "--into needs a value";
-    } else if (s == "--password") {
-      if (!value(a.password)) return "--password needs a value";
+    } else if (s == "--password" || s == "--password-file") {
+      if (!value(v)) return s + " needs a value";
+      (s == "--password" ? a.password : a.password_file) = v;
     } else if (s == "--spaces") {
       a.spaces = true;
     } else if (s == "--yes") {
@@ -57,9 +68,10 @@ std::string Parse(int argc, char** argv, MergeArgs& a) {
   }
   if (positional.size() != 2) return "merge needs DB and TABLE";
   if (a.fields.empty()) return "merge needs at least one --field";
+  if (a.password && a.password_file) return "give --password or --password-file, not both";
   for (const auto& f : a.fields) {
-    // The field list marks names with grave accents and separates them with
-    // ", ", so a name holding either cannot travel through it.
+    // The wizard hands fields on marked with grave accents and separated by
+    // ", ", so a name holding either could not be merged there either.
     if (f.empty() || f.find('`') != std::string::npos || f.find(", ") != std::string::npos) {
       return "cannot merge a field named \"" + f + "\"";
     }
@@ -69,132 +81,143 @@ std::string Parse(int argc, char** argv, MergeArgs& a) {
   return "";
 }
 
-// Message boxes become lines on standard error; the one question (replace an
-// existing column?) is answered by --yes.
-class TerminalSink : public app::MessageSink {
+// A refusal is the tool's own: its message has no engine error number.
+[[noreturn]] void Refuse(const std::string& text) { throw std::runtime_error(text); }
+
+// Types whose values no condition can match: the merge could not write them.
+bool Mergeable(jet::ColumnType t) {
+  using jet::ColumnType;
+  return t != ColumnType::kBinary && t != ColumnType::kOle && t != ColumnType::kGuid &&
+         t != ColumnType::kComplex && t != ColumnType::kUnknown0D && t != ColumnType::kUnknown11;
+}
+
+bool IsSystemTable(jet::Database& database, const std::string& table) {
+  if (table.size() >= 4 && jet::NamesEqual(table.substr(0, 4), "MSys")) return true;
+  for (const auto& row : database.TablesRowset()) {
+    if (jet::NamesEqual(row.table_name, table)) {
+      return row.table_type == "SYSTEM TABLE" || row.table_type == "ACCESS TABLE";
+    }
+  }
+  return false;
+}
+
+// Everything that can be known before the file changes is checked here, so
+// that a refusal leaves the file untouched. Returns whether the result column
+// exists already (and is to be replaced).
+bool CheckBeforeChanging(jet::Database& database, const MergeArgs& a) {
+  if (IsSystemTable(database, a.table)) {
+    Refuse("'" + a.table +
+           "' is a system table, which holds the database's own catalogue; merging into it "
+           "is refused.");
+  }
+  auto table = database.Table(a.table);  // a clear error for a missing table or a query
+  if (std::optional<std::string> problem = merge::NameProblem(a.into, a.fields)) Refuse(*problem);
+  for (const auto& f : a.fields) {
+    const jet::Column* c = table->FindColumn(f);
+    if (!c) Refuse("The table '" + a.table + "' has no field named '" + f + "'.");
+    if (!Mergeable(c->type)) {
+      Refuse(std::string(kMismatchMessage) + " The field '" + f + "' holds " +
+             jet::TypeName(c->type) + " values, which cannot be merged.");
+    }
+  }
+  const std::string name = merge::TrimBlanks(a.into);
+  if (!table->FindColumn(name)) return false;
+  if (!a.yes) {
+    Refuse("The table \"" + a.table + "\" already has a field named \"" + name +
+           "\"; give --yes to replace it with the merged results (everything it now contains "
+           "will be lost).");
+  }
+  return true;
+}
+
+// A text progress bar on standard error while the combinations are written,
+// drawn only on a terminal and only when what it shows changes.
+class ProgressBar {
  public:
-  explicit TerminalSink(bool yes) : yes_(yes) {}
-
-  int Show(const std::string& text, const std::string& title, int style) override {
-    std::string line;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r') {
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        line += '\n';
-      } else {
-        line += text[i];
-      }
-    }
-    if (title == app::kErrorReportTitle) line = title + ": " + line;
-    if (on_message_) on_message_();
-    std::fprintf(stderr, "%s\n", line.c_str());
-    const int buttons = app::msgbox::ButtonSet(style);
-    if (buttons == app::msgbox::kYesNo || buttons == app::msgbox::kYesNoCancel) {
-      std::fprintf(stderr,
-                   yes_ ? "(answered Yes: --yes)\n" : "(answered No: give --yes to replace it)\n");
-      return yes_ ? app::msgbox::kYes : app::msgbox::kNo;
-    }
-    return app::msgbox::kOk;
+  explicit ProgressBar(long total) : total_(total), on_(isatty(STDERR_FILENO) == 1 && total > 0) {}
+  ~ProgressBar() {
+    if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth + 30, "");
   }
-  void OnMessage(std::function<void()> f) { on_message_ = std::move(f); }
-
- private:
-  bool yes_;
-  std::function<void()> on_message_;
-};
-
-// A text progress bar on standard error, drawn only when that is a terminal
-// and only when what it shows changes (the run reports every combination).
-class TerminalPage : public merge::MergePage {
- public:
-  TerminalPage(const MergeArgs& a)
-      : args_(a),
-        connection_string_(db::BuildConnectionString(a.db, a.password)),
-        field_list_(FieldList(a.fields)),
-        sink_(a.yes),
-        draw_(isatty(STDERR_FILENO) == 1) {
-    sink_.OnMessage([this] { ClearBar(); });
-  }
-  ~TerminalPage() override { ClearBar(); }
-
-  std::string TableName() const override { return args_.table; }
-  std::string MergeFieldList() const override { return field_list_; }
-  std::string ConnectionString() const override { return connection_string_; }
-  std::string NameText() const override { return args_.into; }
-  int SpaceOption() const override { return args_.spaces ? 1 : 0; }
-  void LockInputs(bool) override {}
-  void SetProgressMax(int max) override {
-    max_ = max;
-    Draw();
-  }
-  void SetProgressValue(int value) override {
-    value_ = value;
-    Draw();
-  }
-  void SetProgressText(const std::string&) override {}
-  std::string ButtonCaption() const override { return caption_; }
-  void SetButtonCaption(const std::string& caption) override { caption_ = caption; }
-  int MousePointer() const override { return pointer_; }
-  void SetMousePointer(int pointer) override { pointer_ = pointer; }
-  int WindowState() const override { return merge::kWindowNormal; }
-  void SetWindowState(int) override {}
-  void SetResults(std::shared_ptr<db::RowSource>) override {}
-  void SetMergeDone(bool) override {}
-  app::MessageSink& Messages() override { return sink_; }
-  void DoEvents() override {}
-  void EndProgram() override {}
-
- private:
-  static std::string FieldList(const std::vector<std::string>& fields) {
-    std::string list;
-    for (const auto& f : fields) {
-      if (!list.empty()) list += ", ";
-      list += "`" + f + "`";
-    }
-    return list;
-  }
-
-  static constexpr int kWidth = 40;
-
-  void Draw() {
-    // The bar is shown while the combinations are written: from the first
-    // value after the maximum is known until the value drops back to 0.
-    if (!draw_ || max_ <= 1 || (value_ == 0 && !shown_)) return;
-    if (value_ == 0) {
-      ClearBar();
-      return;
-    }
-    const int filled = static_cast<int>(static_cast<long long>(value_) * kWidth / max_);
-    const int percent = static_cast<int>(static_cast<long long>(value_) * 100 / max_);
-    if (shown_ && filled == filled_ && percent == percent_) return;
-    filled_ = filled;
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+  void Show(long done) {
+    if (!on_) return;
+    const int percent = static_cast<int>(done * 100 / total_);
+    if (shown_ && percent == percent_) return;
+    const int filled = static_cast<int>(done * kWidth / total_);
     percent_ = percent;
     shown_ = true;
-    std::fprintf(stderr, "\r[%s%s] %3d%% %d/%d", std::string(filled, '#').c_str(),
-                 std::string(kWidth - filled, ' ').c_str(), percent, value_ - 1, max_ - 1);
+    std::fprintf(stderr, "\r[%s%s] %3d%% %ld/%ld", std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, ' ').c_str(), percent, done, total_);
     std::fflush(stderr);
   }
 
-  void ClearBar() {
-    if (!shown_) return;
-    std::fprintf(stderr, "\r%*s\r", kWidth + 30, "");
-    std::fflush(stderr);
-    shown_ = false;
-  }
-
-  const MergeArgs& args_;
-  std::string connection_string_;
-  std::string field_list_;
-  TerminalSink sink_;
-  bool draw_;
-  std::string caption_ = merge::kStartCaption;
-  int pointer_ = merge::kPointerDefault;
-  int max_ = 0;
-  int value_ = 0;
+ private:
+  static constexpr int kWidth = 40;
+  long total_;
+  bool on_;
   bool shown_ = false;
-  int filled_ = -1;
   int percent_ = -1;
 };
+
+struct Counts {
+  long combinations = 0;
+  long rows = 0;
+};
+
+// One UPDATE per distinct combination of the fields' values, as the wizard's
+// merge page writes them.
+Counts WriteCombinations(db::Connection& c, const MergeArgs& a, const std::string& name) {
+  db::Recordset rs;
+  rs.Open("select distinct " + merge::ColumnList(a.fields) + " from [" + a.table + "]", c,
+          db::kOpenStatic, db::kLockOptimistic);
+  Counts counts;
+  const long total = rs.RecordCount();
+  ProgressBar bar(total);
+  const std::string head = "update [" + a.table + "] set [" + name + "]=";
+  std::string merged, condition;
+  for (; counts.combinations < total && !rs.Eof(); rs.MoveNext()) {
+    merged.clear();
+    condition.clear();
+    for (const auto& f : a.fields) {
+      const jet::Value v = rs.Fields(f).Value();
+      if (!condition.empty()) condition += " and ";
+      if (v.is_null()) {
+        condition += "[" + f + "] is null";
+      } else {
+        condition += "[" + f + "]=" + merge::ConditionLiteral(v);
+        merged += jet::TextForm(v);
+      }
+      if (a.spaces) merged += ' ';
+    }
+    if (a.spaces) merged.pop_back();
+    counts.rows += c.Execute(head + db::sql::QuoteText(merged) + " where " + condition);
+    bar.Show(++counts.combinations);
+  }
+  rs.Close();
+  return counts;
+}
+
+// The whole merge in one transaction: the first failure undoes everything,
+// so the table is either complete or exactly as it was.
+Counts MergeInOneTransaction(db::Connection& c, const MergeArgs& a, bool replace) {
+  const std::string name = merge::TrimBlanks(a.into);
+  c.BeginTrans();
+  try {
+    if (replace) c.Execute("ALTER TABLE [" + a.table + "] DROP [" + name + "]");
+    c.Execute("ALTER TABLE [" + a.table + "] ADD COLUMN [" + name + "] memo");
+    const Counts counts = WriteCombinations(c, a, name);
+    c.CommitTrans();
+    return counts;
+  } catch (const jet::Error& e) {
+    if (c.TransactionLevel() > 0) c.RollbackTrans();
+    const int32_t n = e.number() < 0 ? -e.number() : e.number();
+    if (n == -jet::errnum::kTypeMismatch) {
+      Refuse(std::string(kMismatchMessage) + " (" + e.what() + ") Nothing was changed.");
+    }
+    throw jet::Error(e.number(), std::string(e.what()) + " Nothing was changed.");
+  }
+}
 
 }  // namespace
 
@@ -205,22 +228,27 @@ int MergeCommand(int argc, char** argv) {
                  ShortUsage(*FindCommand("merge")).c_str());
     return 2;
   }
-  if (!app::FileExists(args.db)) {
-    std::fprintf(stderr, "tessaly: %s: no such file\n", args.db.c_str());
+  // A missing file is named as one; a file that is there but out of reach
+  // (a folder without access) says why instead.
+  if (struct stat st{}; ::stat(args.db.c_str(), &st) != 0) {
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) {
+      std::fprintf(stderr, "tessaly: %s: no such file\n", args.db.c_str());
+    } else {
+      std::fprintf(stderr, "tessaly: %s: cannot be reached: %s\n", args.db.c_str(),
+                   std::strerror(e));
+    }
     return 1;
   }
-  TerminalPage page(args);
-  merge::MergeRun run(page);
-  const merge::MergeOutcome outcome = run.Press();
-  const bool ok =
-      outcome.status == merge::MergeOutcome::Status::kFinished && outcome.failures_reported == 0;
-  if (outcome.status == merge::MergeOutcome::Status::kFinished ||
-      outcome.status == merge::MergeOutcome::Status::kStopped) {
-    std::printf("%d combinations, %ld rows written\n", outcome.combinations, outcome.rows_written);
-    if (outcome.updates_failed > 0) std::printf("%d updates failed\n", outcome.updates_failed);
-  }
+  db::Connection c;
+  c.Mode = db::kModeReadWrite;
+  OpenWithPassword(GivenPassword(args.password, args.password_file), args.db,
+                   [&](const std::string& pw) { c.Open(db::BuildConnectionString(args.db, pw)); });
+  const bool replace = CheckBeforeChanging(*c.database(), args);
+  const Counts counts = MergeInOneTransaction(c, args, replace);
+  std::printf("%ld combinations, %ld rows written\n", counts.combinations, counts.rows);
   std::fflush(stdout);
-  return ok ? 0 : 1;
+  return 0;
 }
 
 }  // namespace cli

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/table/database.h"
 #include "jet/record/tdef.h"
 #include "jet/record/value.h"
+#include "jet/table/database.h"
 
 namespace cli {
 

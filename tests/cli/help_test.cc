@@ -84,6 +84,21 @@ TEST_F(CommandLineTest, HelpCommandAndCommandHelpGiveThatCommandsUsageAndOptions
   EXPECT_NE(Tessaly("help dump").out.find("--format csv|json"), std::string::npos);
 }
 
+TEST_F(CommandLineTest, EveryCommandWithAPasswordOffersWaysThatOthersCannotSee) {
+  for (const std::string command :
+       {"tables", "columns", "dump", "check", "encrypt", "import", "merge"}) {
+    SCOPED_TRACE(command);
+    const std::string help = Tessaly("help " + command).out;
+    EXPECT_NE(help.find("--password PW"), std::string::npos) << help;
+    EXPECT_NE(help.find("--password-file FILE"), std::string::npos) << help;
+    EXPECT_NE(help.find("process list"), std::string::npos) << help;
+    // The option is taken, not refused as unknown.
+    EXPECT_NE(Tessaly(command + " --password-file").err.find("--password-file needs a value"),
+              std::string::npos);
+  }
+  EXPECT_NE(Tessaly("help import").out.find("first 1000 records"), std::string::npos);
+}
+
 TEST_F(CommandLineTest, HelpAsAnOptionsValueIsTheValue) {
   // "--help" after --password is the password: the command runs and fails on
   // the missing file, it does not print its help.

@@ -59,6 +59,26 @@ TEST(Csv, QuotesLineBreaksAndEncodings) {
   EXPECT_THROW(ReadCsv("a\n\"open"), jet::Error);
 }
 
+// A first byte that could begin a UTF-16 mark but does not is data; the two
+// marks themselves are refused with the whole reason.
+TEST(Csv, OnlyARealUtf16MarkIsRefused) {
+  using Rows = std::vector<std::vector<std::string>>;
+  EXPECT_EQ(ReadCsv("\xFFn,b\n1,2\n"), (Rows{{"\xC3\xBFn", "b"}, {"1", "2"}}));
+  EXPECT_EQ(ReadCsv("\xFE\nx\n"), (Rows{{"\xC3\xBE"}, {"x"}}));
+  EXPECT_EQ(ReadCsv("\xFF"), (Rows{{"\xC3\xBF"}}));
+  for (const char* mark : {"\xFF\xFE", "\xFE\xFF"}) {
+    try {
+      ReadCsv(std::string(mark) + "n\0a\0");
+      ADD_FAILURE() << "a UTF-16 mark was read as data";
+    } catch (const jet::Error& e) {
+      EXPECT_NE(std::string(e.what()).find("is UTF-16 text"), std::string::npos) << e.what();
+    }
+  }
+  // NUL bytes are refused in the header only; a value may hold one.
+  EXPECT_THROW(ReadCsv(std::string("a\0b\n", 4)), jet::Error);
+  EXPECT_EQ(ReadCsv(std::string("a\nx\0y\n", 6)), (Rows{{"a"}, {std::string("x\0y", 3)}}));
+}
+
 TEST(Csv, LinesCountFromTheStartOfEachRecord) {
   std::string text = "h\n\"two\nlines\"\nthird\n";
   std::unique_ptr<FILE, int (*)(FILE*)> f(fmemopen(text.data(), text.size(), "r"), &fclose);
@@ -324,10 +344,9 @@ TEST(Import, RefusalsSayWhereAndLeaveNothingHalfWritten) {
   EXPECT_EQ(status, 2);
   out = import("Opt", "a\n1\n", "--type a=decimal");
   EXPECT_EQ(status, 2);
-  // The refused rows left nothing half-written.
+  // A refused import leaves nothing behind, not even its new table.
   auto d = jet::Database::Open(db, jet::OpenOptions{});
-  EXPECT_EQ(d->Table("Dup")->row_count, 0u);
-  EXPECT_EQ(d->Table("Key")->row_count, 0u);
+  EXPECT_EQ(d->UserTables(), std::vector<std::string>{});
   EXPECT_TRUE(jet::CheckDatabase(*d).ok());
 }
 

@@ -9,13 +9,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
-#include "jet/storage/bytes.h"
 #include "jet/crypto/office_codec.h"
+#include "jet/crypto/office_crypto_internal.h"
+#include "jet/storage/bytes.h"
 #include "jet/storage/error.h"
 #include "jet/storage/header.h"
-#include "jet/crypto/office_crypto_internal.h"
 #include "jet/storage/page_file.h"
 #include "jet/storage/pager.h"
 
@@ -84,19 +85,33 @@ std::vector<uint8_t> EncryptedHeaderPage(std::span<const uint8_t> plain, const H
   return page;
 }
 
-// A file beside the target, removed unless it was renamed into place.
+constexpr char kTempInfix[] = ".encrypting-";
+constexpr size_t kTempRandomChars = 6;  // mkostemp's XXXXXX
+
+// A file beside the target, removed unless it was renamed into place. It
+// gets the target's owner, group and mode before anything is written to it,
+// so that what replaces the target is the target's in every respect.
 class TempFile {
  public:
-  TempFile(const std::string& target, mode_t mode) {
-    std::string name = target + ".encrypting-XXXXXX";
+  TempFile(const std::string& target, const struct stat& st) {
+    std::string name = target + kTempInfix + std::string(kTempRandomChars, 'X');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
       throw Error(errnum::kGeneric, "Cannot create a file beside '" + target +
                                         "' for its encrypted copy: " + std::strerror(errno) + ".");
     }
-    ::fchmod(fd, mode);
-    ::close(fd);
     path_ = std::move(name);
+    const bool owned = st.st_uid == ::geteuid() && st.st_gid == ::getegid();
+    const bool chowned = owned || ::fchown(fd, st.st_uid, st.st_gid) == 0;
+    const int chown_errno = errno;
+    const bool chmoded = ::fchmod(fd, st.st_mode & 07777) == 0;
+    ::close(fd);
+    if (!chowned || !chmoded) {
+      throw Error(errnum::kGeneric, "Cannot give the encrypted copy of '" + target +
+                                        "' the file's " + (chowned ? "mode" : "owner and group") +
+                                        ": " + std::strerror(chowned ? errno : chown_errno) +
+                                        ". The database was not encrypted.");
+    }
   }
   ~TempFile() {
     if (!path_.empty()) ::unlink(path_.c_str());
@@ -110,12 +125,48 @@ class TempFile {
   std::string path_;
 };
 
+// Whether the file is what a killed encryption leaves: empty (killed before
+// the first write) or starting like an .accdb. A file of the user's that only
+// has a name of that form is left alone.
+bool LooksLikeOurCopy(const std::filesystem::path& path) {
+  static constexpr char kStart[] = "\x00\x01\x00\x00Standard ACE DB";
+  std::error_code ec;
+  if (std::filesystem::file_size(path, ec) == 0 && !ec) return true;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  char head[sizeof kStart - 1] = {};
+  const ssize_t got = ::pread(fd, head, sizeof head, 0);
+  ::close(fd);
+  return got == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kStart, sizeof head) == 0;
+}
+
+// Copies that an encryption killed midway left beside `target`. Only called
+// while the target's writer lock is held, so no other encryption of it can
+// be writing one of them.
+void RemoveLeftoverCopies(const std::string& target, FileSystem& fs) {
+  const std::filesystem::path t(target);
+  const std::string prefix = t.filename().string() + kTempInfix;
+  std::error_code ec;
+  const std::filesystem::path folder = t.has_parent_path() ? t.parent_path() : ".";
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == prefix.size() + kTempRandomChars &&
+        name.compare(0, prefix.size(), prefix) == 0 && entry.is_regular_file(ec) &&
+        !entry.is_symlink(ec) && LooksLikeOurCopy(entry.path())) {
+      fs.Remove(entry.path().string());
+    }
+  }
+}
+
 }  // namespace
 
-void EncryptDatabase(const std::string& path, const std::string& password, FileSystem& fs) {
+void EncryptDatabase(const std::string& link, const std::string& password, FileSystem& fs) {
   if (password.empty()) {
     throw Error(errnum::kGeneric, "A database cannot be encrypted with an empty password.");
   }
+  // Through a symbolic link the file it names is encrypted, and the link
+  // stays: the copy is written beside the real file and renamed over it.
+  const std::string path = ResolvedPath(link);
   PageFile file(path, true, fs);
   if (!file.TryLockWriter()) {
     throw Error(errnum::kGeneric,
@@ -123,6 +174,7 @@ void EncryptDatabase(const std::string& path, const std::string& password, FileS
   }
   // A change cut short must be undone before the pages are copied.
   Pager::RecoverJournal(path, file);
+  RemoveLeftoverCopies(path, fs);
 
   std::vector<uint8_t> raw(4096, 0);
   const size_t got = file.ReadAt(0, raw);
@@ -160,7 +212,7 @@ void EncryptDatabase(const std::string& path, const std::string& password, FileS
   if (::stat(path.c_str(), &st) != 0) {
     throw Error(errnum::kGeneric, "Cannot inspect '" + path + "': " + std::strerror(errno) + ".");
   }
-  TempFile temp(path, st.st_mode & 07777);
+  TempFile temp(path, st);
   {
     PageFile out(temp.path(), true, fs);
     out.WriteAt(0, page0);

@@ -15,35 +15,40 @@ constexpr OptionHelp kPasswordFile = {
     "option the environment variable TESSALY_PASSWORD is used, and else the password is asked "
     "for on the terminal (without echo) when the database needs one"};
 
+constexpr OptionHelp kWait = {
+    "--wait SECONDS",
+    "how long to wait for another program that is writing to DB, or reading it while this "
+    "command must write, before giving up with \"in use\" (default 10; 0 gives up at once)"};
+
 std::vector<CommandHelp> MakeCommands() {
   return {
       {"tables",
        "tables DB [--password PW]",
        "Lists the user tables of DB, one a line.\n",
-       {kPassword, kPasswordFile},
-       {"--password", "--password-file"}},
+       {kPassword, kPasswordFile, kWait},
+       {"--password", "--password-file", "--wait"}},
       {"columns",
        "columns DB TABLE [--password PW]",
        "Lists the columns of TABLE with their types, tab-separated.\n",
-       {kPassword, kPasswordFile},
-       {"--password", "--password-file"}},
+       {kPassword, kPasswordFile, kWait},
+       {"--password", "--password-file", "--wait"}},
       {"dump",
        "dump DB TABLE [--password PW] [--format csv|json]",
        "Writes every row of TABLE to standard output.\n",
-       {kPassword, kPasswordFile, {"--format csv|json", "the output form (default json)"}},
-       {"--password", "--password-file", "--format"}},
+       {kPassword, kPasswordFile, kWait, {"--format csv|json", "the output form (default json)"}},
+       {"--password", "--password-file", "--format", "--wait"}},
       {"check",
        "check DB [--password PW]",
        "Reads the whole file and reports anything unsound: unreachable or misused pages, rows\n"
        "that do not decode, usage maps that disagree, long-value chains that do not end, index\n"
        "entries that disagree with the rows. Exits with 1 when it finds a problem.\n",
-       {kPassword, kPasswordFile},
-       {"--password", "--password-file"}},
+       {kPassword, kPasswordFile, kWait},
+       {"--password", "--password-file", "--wait"}},
       {"catalog",
        "catalog DB [--password PW]",
        "Lists every catalogue object with its id, parent, type and flags.\n",
-       {kPassword, kPasswordFile},
-       {"--password", "--password-file"}},
+       {kPassword, kPasswordFile, kWait},
+       {"--password", "--password-file", "--wait"}},
       {"encrypt",
        "encrypt DB [--password-file FILE | --password PW]",
        "Gives a plain .accdb a password (AES-256 agile encryption of every page). The encrypted\n"
@@ -76,8 +81,8 @@ std::vector<CommandHelp> MakeCommands() {
          "double datetime yesno (may be repeated)"},
         {"--key NAME", "makes column NAME the new table's primary key"},
         kPassword,
-        kPasswordFile},
-       {"--type", "--key", "--password", "--password-file"}},
+        kPasswordFile, kWait},
+       {"--type", "--key", "--password", "--password-file", "--wait"}},
       {"merge",
        "merge DB TABLE --field F [--field F ...] [--into NAME] [--spaces] [--password PW] [--yes]",
        "Adds the memo column NAME to TABLE and fills it with the fields' values joined in\n"
@@ -90,8 +95,9 @@ std::vector<CommandHelp> MakeCommands() {
         {"--spaces", "puts a blank between the values"},
         kPassword,
         kPasswordFile,
+        kWait,
         {"--yes", "replaces a column NAME that the table already has"}},
-       {"--field", "--into", "--password", "--password-file"}},
+       {"--field", "--into", "--password", "--password-file", "--wait"}},
   };
 }
 

@@ -255,6 +255,7 @@ size_t Import(const ImportRequest& r) {
   Input in(r.csv);
   jet::OpenOptions o;
   o.writable = true;
+  o.busy_timeout_ms = r.wait_ms;
   std::shared_ptr<jet::Database> db;
   OpenWithPassword(r.password, r.db, [&](const std::string& pw) {
     o.password = pw;

@@ -25,6 +25,7 @@ struct ImportRequest {
   std::vector<std::pair<std::string, jet::NewColumn>> given;  // --type, in order
   std::string key;                                            // --key
   std::optional<std::string> password;
+  int wait_ms = 10000;  // for other programs' locks on DB
 };
 
 // Imports every record or none: a failure leaves neither the new table nor

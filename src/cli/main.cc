@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/product.h"
@@ -93,6 +95,34 @@ class Out {
   std::string buf_;
 };
 
+// How long an opening waits for other programs' locks (--wait SECONDS).
+int g_wait_ms = 10000;
+
+// Takes --wait SECONDS out of the arguments of a command that has it, so the
+// commands' own parsers need not know it.
+void TakeWait(const cli::CommandHelp& command, int& argc, char** argv) {
+  bool has = false;
+  for (const char* v : command.valued) has = has || std::string_view(v) == "--wait";
+  if (!has) return;
+  int out = 2;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string_view(argv[i]) != "--wait") {
+      argv[out++] = argv[i];
+      continue;
+    }
+    if (i + 1 >= argc) throw UsageError("--wait needs a number of seconds");
+    const std::string v = argv[++i];
+    char* end = nullptr;
+    const double seconds = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || !(seconds >= 0) || seconds > 86400) {
+      throw UsageError("--wait needs a number of seconds from 0 to 86400, not '" + v + "'");
+    }
+    g_wait_ms = static_cast<int>(seconds * 1000);
+  }
+  argc = out;
+  argv[argc] = nullptr;
+}
+
 // Opens a database and passes on once what the opening found (a journal of
 // another file moved aside).
 std::shared_ptr<jet::Database> OpenTelling(const std::string& path, const jet::OpenOptions& o) {
@@ -118,6 +148,7 @@ std::optional<std::string> Password(const Args& a) {
 std::shared_ptr<jet::Database> OpenDb(const Args& a) {
   jet::OpenOptions o;
   o.writable = false;
+  o.busy_timeout_ms = g_wait_ms;
   std::shared_ptr<jet::Database> db;
   cli::OpenWithPassword(Password(a), a.positional.at(0), [&](const std::string& pw) {
     o.password = pw;
@@ -211,6 +242,7 @@ int Import(const Args& a) {
   r.given = GivenTypes(a);
   r.key = a.Option("--key");
   r.password = Password(a);
+  r.wait_ms = g_wait_ms;
   if (r.csv == "-" && a.Option("--password-file") == "-") {
     throw UsageError("standard input cannot hold both the CSV file and the password");
   }
@@ -351,7 +383,7 @@ int RunCommand(const std::string& cmd, int argc, char** argv) {
     return Encrypt(ParseArgs(argc, argv, {"--password", "--password-file"}, {}));
   if (cmd == "dump")
     return Dump(ParseArgs(argc, argv, {"--password", "--password-file", "--format"}, {}));
-  return cli::MergeCommand(argc, argv);
+  return cli::MergeCommand(argc, argv, g_wait_ms);
 }
 
 // `tessaly help [COMMAND]`: the overall usage, or the command's usage and options.
@@ -420,6 +452,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    TakeWait(*command, argc, argv);
     return RunCommand(cmd, argc, argv);
   } catch (const UsageError& e) {
     PrintError(e.what());

@@ -221,7 +221,7 @@ Counts MergeInOneTransaction(db::Connection& c, const MergeArgs& a, bool replace
 
 }  // namespace
 
-int MergeCommand(int argc, char** argv) {
+int MergeCommand(int argc, char** argv, int wait_ms) {
   MergeArgs args;
   if (std::string problem = Parse(argc, argv, args); !problem.empty()) {
     std::fprintf(stderr, "tessaly: %s\n%s", problem.c_str(),
@@ -242,6 +242,7 @@ int MergeCommand(int argc, char** argv) {
   }
   db::Connection c;
   c.Mode = db::kModeReadWrite;
+  c.ConnectionTimeout = (wait_ms + 999) / 1000;
   OpenWithPassword(GivenPassword(args.password, args.password_file), args.db,
                    [&](const std::string& pw) { c.Open(db::BuildConnectionString(args.db, pw)); });
   const bool replace = CheckBeforeChanging(*c.database(), args);

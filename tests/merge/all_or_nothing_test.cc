@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <random>
 #include <set>
 #include <string>
@@ -47,42 +48,61 @@ State Examine(const std::string& path, const std::string& what) {
   return State::kComplete;
 }
 
-// Runs `tessaly merge` on `path` in a child and kills it after `wait` (or
-// lets it finish when `wait` is negative); returns how long it ran.
-// With `replace`, the column is there already and is replaced (--yes).
-std::chrono::microseconds MergeChild(const std::string& path, std::chrono::microseconds wait,
-                                     bool replace = false) {
+// What a child process does with the database at `path`; it never returns.
+using ChildBody = std::function<void(const std::string& path)>;
+
+// Runs `body` in a child and kills it after `wait` (or lets it finish when
+// `wait` is negative); returns how long it ran.
+std::chrono::microseconds RunChild(const ChildBody& body, const std::string& path,
+                                   std::chrono::microseconds wait) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
-  if (pid == 0) {
-    execl(TESSALY_CLI, TESSALY_CLI, "merge", path.c_str(), "People", "--field", "First", "--field",
-          "Last", replace ? "--yes" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  if (pid == 0) body(path);
   if (wait.count() >= 0) {
     std::this_thread::sleep_for(wait);
     kill(pid, SIGKILL);
   }
   int status = 0;
   waitpid(pid, &status, 0);
+  if (wait.count() < 0) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
                                                                start);
 }
 
-TEST(MergeAllOrNothing, KilledAtRandomInstants) {
-  // The kills fall over the whole run, however fast this build merges.
+// `tessaly merge` of First and Last; with `replace`, the column is there
+// already and is replaced (--yes).
+std::chrono::microseconds MergeChild(const std::string& path, std::chrono::microseconds wait,
+                                     bool replace = false) {
+  return RunChild(
+      [replace](const std::string& p) {
+        execl(TESSALY_CLI, TESSALY_CLI, "merge", p.c_str(), "People", "--field", "First",
+              "--field", "Last", replace ? "--yes" : static_cast<char*>(nullptr),
+              static_cast<char*>(nullptr));
+        _exit(127);
+      },
+      path, wait);
+}
+
+// Kills `body` at `rounds` random instants spread over a whole run (however
+// fast this build is): each time the table is as before or complete, and
+// both happen.
+void KillAtRandomInstants(const ChildBody& body, int rounds, uint32_t seed) {
   std::chrono::microseconds whole{0};
   {
     ScratchDir dir;
-    whole = MergeChild(dir.Copy("generated/people_V2000_200.mdb"), std::chrono::microseconds(-1));
+    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+    whole = RunChild(body, path, std::chrono::microseconds(-1));
+    ASSERT_EQ(Examine(path, "uninterrupted"), State::kComplete);
   }
-  std::mt19937 rng(9121);
+  std::mt19937 rng(seed);
   int before = 0, complete = 0;
-  for (int round = 0; round < 24; ++round) {
+  for (int round = 0; round < rounds; ++round) {
     ScratchDir dir;
     const std::string path = dir.Copy("generated/people_V2000_200.mdb");
     const std::string original = ReadFile(path);
-    MergeChild(path, std::chrono::microseconds(rng() % (whole.count() * 3 / 2 + 1)));
+    RunChild(body, path, std::chrono::microseconds(rng() % (whole.count() * 3 / 2 + 1)));
     const State s = Examine(path, "kill round " + std::to_string(round));
     if (s == State::kBefore) {
       ++before;
@@ -94,6 +114,16 @@ TEST(MergeAllOrNothing, KilledAtRandomInstants) {
   // The kills fell both before and after the commit.
   EXPECT_GT(before, 0);
   EXPECT_GT(complete, 0);
+}
+
+TEST(MergeAllOrNothing, KilledAtRandomInstants) {
+  KillAtRandomInstants(
+      [](const std::string& p) {
+        execl(TESSALY_CLI, TESSALY_CLI, "merge", p.c_str(), "People", "--field", "First",
+              "--field", "Last", static_cast<char*>(nullptr));
+        _exit(127);
+      },
+      24, 9121);
 }
 
 // A replaced column is either still the old one, contents and all, or the
@@ -201,52 +231,13 @@ void FailEachWriteAndSync(size_t spill_bytes) {
 
 // The same merge in a child process with a bound of two pages, so that most
 // kills land while changes are being written into the file ahead of the commit.
-std::chrono::microseconds SpillingMergeChild(const std::string& path,
-                                             std::chrono::microseconds wait) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    FaultFileSystem files;  // fails nothing
-    _exit(MergeWithFaults(path, files, 8192) ? 0 : 1);
-  }
-  if (wait.count() >= 0) {
-    std::this_thread::sleep_for(wait);
-    kill(pid, SIGKILL);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (wait.count() < 0) {
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                               start);
-}
-
 TEST(MergeAllOrNothing, KilledAtRandomInstantsWhileChangesSpill) {
-  std::chrono::microseconds whole{0};
-  {
-    ScratchDir dir;
-    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
-    whole = SpillingMergeChild(path, std::chrono::microseconds(-1));
-    ASSERT_EQ(Examine(path, "uninterrupted"), State::kComplete);
-  }
-  std::mt19937 rng(5407);
-  int before = 0, complete = 0;
-  for (int round = 0; round < 40; ++round) {
-    ScratchDir dir;
-    const std::string path = dir.Copy("generated/people_V2000_200.mdb");
-    const std::string original = ReadFile(path);
-    SpillingMergeChild(path, std::chrono::microseconds(rng() % (whole.count() * 5 / 4 + 1)));
-    const State s = Examine(path, "kill round " + std::to_string(round));
-    if (s == State::kBefore) {
-      ++before;
-      EXPECT_EQ(ReadFile(path), original) << "round " << round;
-    } else {
-      ++complete;
-    }
-  }
-  EXPECT_GT(before, 0);
-  EXPECT_GT(complete, 0);
+  KillAtRandomInstants(
+      [](const std::string& p) {
+        FaultFileSystem files;  // fails nothing
+        _exit(MergeWithFaults(p, files, 8192) ? 0 : 1);
+      },
+      40, 5407);
 }
 
 TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsOrIsCutShort) {

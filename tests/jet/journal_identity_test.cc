@@ -193,6 +193,14 @@ TEST(JournalIdentity, TornOrForeignHeadersAreRecognised) {
   // A record checksum depends on the journal's nonce.
   std::vector<uint8_t> record(4 + 4096, 9);
   EXPECT_NE(RecordChecksum(1, record), RecordChecksum(2, record));
+  // A torn record: any one byte changed, or the record cut short, shows.
+  const uint32_t whole = RecordChecksum(1, record);
+  for (size_t at : {size_t{0}, size_t{3}, size_t{4}, size_t{2047}, size_t{4096}, size_t{4099}}) {
+    std::vector<uint8_t> torn = record;
+    torn[at] ^= 0x10;
+    EXPECT_NE(RecordChecksum(1, torn), whole) << at;
+  }
+  EXPECT_NE(RecordChecksum(1, std::span<const uint8_t>(record).first(4096)), whole);
 }
 
 }  // namespace

@@ -101,7 +101,17 @@ bool JournalHeader::Read(const PageFile& journal, JournalHeader& out) {
 uint64_t PageChecksum(std::span<const uint8_t> page) { return Fnv1a(page); }
 
 uint32_t RecordChecksum(uint64_t nonce, std::span<const uint8_t> number_and_page) {
-  return static_cast<uint32_t>(Fnv1a(number_and_page, 0xcbf29ce484222325ULL ^ nonce));
+  // Eight bytes a step: every page a transaction changes passes through here.
+  uint64_t h = 0xcbf29ce484222325ULL ^ nonce;
+  size_t i = 0;
+  for (; i + 8 <= number_and_page.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, number_and_page.data() + i, 8);
+    h = (h ^ w) * 0x100000001b3ULL;
+    h ^= h >> 29;
+  }
+  h = Fnv1a(number_and_page.subspan(i), h);
+  return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 uint64_t NewJournalNonce() {

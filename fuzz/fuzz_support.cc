@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "jet/storage/error.h"
@@ -49,13 +50,21 @@ void Scratch::Remove(const std::string& path) {
   std::filesystem::remove(jet::Pager::JournalPath(path), ec);
 }
 
-std::shared_ptr<jet::Database> OpenEither(const std::string& path, bool writable) {
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::shared_ptr<jet::Database> OpenEither(const std::string& path, bool writable,
+                                          size_t spill_bytes) {
   try {
-    return jet::Database::Open(path, jet::OpenOptions{"", writable});
+    return jet::Database::Open(path, jet::OpenOptions{"", writable, &jet::FileSystem::Default(),
+                                                      spill_bytes});
   } catch (const jet::Error&) {
   }
   try {
-    return jet::Database::Open(path, jet::OpenOptions{kPassword, writable});
+    return jet::Database::Open(path, jet::OpenOptions{kPassword, writable,
+                                                      &jet::FileSystem::Default(), spill_bytes});
   } catch (const jet::Error&) {
   }
   return nullptr;

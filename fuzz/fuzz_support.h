@@ -35,7 +35,11 @@ class Scratch {
 // Opens `path` without a password, then with kPassword when the first is
 // refused. Returns null when the file is not a database we can open (every
 // refusal is a jet::Error).
-std::shared_ptr<jet::Database> OpenEither(const std::string& path, bool writable);
+// The file's bytes ("" when it cannot be read).
+std::string ReadAll(const std::string& path);
+// `spill_bytes`: the changed pages kept in memory before they go into the file.
+std::shared_ptr<jet::Database> OpenEither(const std::string& path, bool writable,
+                                          size_t spill_bytes = jet::OpenOptions{}.spill_bytes);
 
 struct ReadTally {
   size_t tables = 0;

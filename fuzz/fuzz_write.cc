@@ -98,7 +98,9 @@ std::optional<Plan> MakePlan(const std::string& path) {
 // Adds the column and fills it. Returns what each row was given, or nothing
 // when the engine refused.
 std::optional<std::map<uint32_t, std::string>> Write(const std::string& path, const Plan& plan) {
-  auto db = fuzz::OpenEither(path, true);
+  // A bound of a few pages: the change goes into the file long before its
+  // commit, and a refusal must take it out again.
+  auto db = fuzz::OpenEither(path, true, 16384);
   if (!db) return std::nullopt;  // e.g. a format the engine only reads
   std::map<uint32_t, std::string> written;
   try {
@@ -171,6 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (std::optional<Plan> plan = MakePlan(path)) {
     if (auto written = Write(path, *plan)) {
       Verify(path, *plan, *written);
+    } else if (fuzz::ReadAll(path) != std::string(reinterpret_cast<const char*>(data), size)) {
+      fuzz::Fail("a refused write changed the file");
     } else if (plan->input_sound) {
       // A refused change leaves the file as of the last commit.
       auto db = fuzz::OpenEither(path, false);

@@ -80,7 +80,7 @@ bool JournalHeader::Decode(std::span<const uint8_t> b, JournalHeader& h) {
   h.holds_page0 = U32(b, 0x58) == 1;
   h.sequence = version == 2 ? 0 : U32(b, 0x5C);
   h.records_at = version == 2 ? kSize : kRecordsAt;
-  return (h.page_size == 2048 || h.page_size == 4096) && h.original_size % h.page_size == 0;
+  return h.page_size == 2048 || h.page_size == 4096;
 }
 
 bool JournalHeader::Read(const PageFile& journal, JournalHeader& out) {

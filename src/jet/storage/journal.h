@@ -12,7 +12,7 @@
 //   0x00   16   "TESSALY-JOURNAL\n"
 //   0x10   4    format version (3)
 //   0x14   4    page size (2048 or 4096)
-//   0x18   8    size of the database when the transaction began
+//   0x18   8    size of the database in bytes when the transaction began
 //   0x20   4    number of page records written and synced before this header
 //   0x24   4    1 once the database file may hold changes of the transaction
 //               (a spill or the commit is being written), 0 before

@@ -184,7 +184,8 @@ void Pager::OpenJournal() {
   JournalHeader& h = journal_header_;
   h = JournalHeader{};
   h.page_size = page_size_;
-  h.original_size = static_cast<uint64_t>(committed_pages_) * page_size_;
+  // To the byte: a file that ends in part of a page gets that part back too.
+  h.original_size = file_.Size();
   h.nonce = NewJournalNonce();
   const auto [dev, ino] = file_.Identity();
   h.device = static_cast<uint64_t>(dev);

@@ -404,7 +404,11 @@ class Checker {
       bool keys_known = true;
       try {
         TableScan scan(db_, t);
-        std::vector<Value> values(t->max_cols);
+        // By column number; a damaged definition may number past its count.
+        size_t width = t->max_cols;
+        for (const auto& c : t->columns) width = std::max<size_t>(width, c.number + 1u);
+        for (const auto& [number, order] : r.columns) width = std::max<size_t>(width, number + 1u);
+        std::vector<Value> values(width);
         while (scan.Next()) {
           for (const auto& [number, order] : r.columns) {
             for (const auto& c : t->columns) {

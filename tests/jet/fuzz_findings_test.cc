@@ -13,7 +13,7 @@ namespace {
 
 TEST(FuzzFindings, AnIndexOnAColumnNumberedPastTheDefinitionIsReportedNotRead) {
   const std::string path =
-      testing_support::DataPath("fuzz/calcFieldTestV2010-index-column.accdb");
+      testing_support::DataPath("fuzz/calcFieldTestV2010-index-column.damaged");
   auto db = Database::Open(path, OpenOptions{});
   const CheckReport r = CheckDatabase(*db);
   EXPECT_FALSE(r.ok());

@@ -12,6 +12,7 @@ class FaultFileSystem::FaultFile : public jet::File {
   FaultFile(FaultFileSystem& fs, std::unique_ptr<jet::File> file, std::string path)
       : fs_(fs), file_(std::move(file)), path_(std::move(path)) {}
 
+  using jet::File::WriteAt;  // several buffers: one counted write each
   uint64_t Size() override { return file_->Size(); }
   size_t ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) override {
     return file_->ReadAt(offset, bufs);

@@ -49,6 +49,8 @@ class PosixFile : public File {
     }
   }
 
+  void WriteAt(uint64_t offset, std::span<const std::span<const uint8_t>> bufs) override;
+
   void Sync() override {
     if (::fdatasync(fd_) != 0) throw Error(errnum::kGeneric, SysError("Cannot sync", path_));
   }
@@ -93,6 +95,35 @@ class PosixFile : public File {
   int fd_;
   std::string path_;
 };
+
+void PosixFile::WriteAt(uint64_t offset, std::span<const std::span<const uint8_t>> bufs) {
+  std::vector<iovec> iov;
+  iov.reserve(bufs.size());
+  size_t left = 0;
+  for (const auto& b : bufs) {
+    iov.push_back(iovec{const_cast<uint8_t*>(b.data()), b.size()});
+    left += b.size();
+  }
+  size_t first = 0;
+  while (left > 0) {
+    const int count = static_cast<int>(std::min<size_t>(iov.size() - first, IOV_MAX));
+    const ssize_t n = ::pwritev(fd_, iov.data() + first, count, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error(errnum::kGeneric, SysError("Cannot write to", path_));
+    }
+    offset += static_cast<uint64_t>(n);
+    left -= static_cast<size_t>(n);
+    for (size_t done = static_cast<size_t>(n); done > 0 && first < iov.size();) {
+      const size_t take = std::min(done, iov[first].iov_len);
+      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + take;
+      iov[first].iov_len -= take;
+      done -= take;
+      if (iov[first].iov_len == 0) ++first;
+    }
+    while (first < iov.size() && iov[first].iov_len == 0) ++first;
+  }
+}
 
 size_t PosixFile::ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) {
   std::vector<iovec> iov;

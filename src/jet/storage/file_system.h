@@ -23,6 +23,15 @@ class File {
   virtual size_t ReadAt(uint64_t offset, std::span<const std::span<uint8_t>> bufs) = 0;
   // Writes all of `buf` or throws.
   virtual void WriteAt(uint64_t offset, std::span<const uint8_t> buf) = 0;
+  // Writes the buffers one after the other from `offset` on, or throws. The
+  // operating system's file does it in one call; others may write each
+  // buffer as a write of its own.
+  virtual void WriteAt(uint64_t offset, std::span<const std::span<const uint8_t>> bufs) {
+    for (const auto& b : bufs) {
+      WriteAt(offset, b);
+      offset += b.size();
+    }
+  }
   virtual void Sync() = 0;
   virtual void Truncate(uint64_t size) = 0;
   // Locks bytes [start, start + length) among open files (each opening of a

@@ -54,6 +54,9 @@ class PageFile {
     return file_->ReadAt(offset, bufs);
   }
   void WriteAt(uint64_t offset, std::span<const uint8_t> buf) { file_->WriteAt(offset, buf); }
+  void WriteAt(uint64_t offset, std::span<const std::span<const uint8_t>> bufs) {
+    file_->WriteAt(offset, bufs);
+  }
   void Sync() { file_->Sync(); }
   void Truncate(uint64_t size) { file_->Truncate(size); }
   enum class LockLevel { kNone, kShared, kReserved, kExclusive };

@@ -200,7 +200,7 @@ void Pager::OpenJournal() {
   WriteJournalHeader(false);
 }
 
-void Pager::JournalOriginal(uint32_t number) {
+void Pager::JournalOriginal(uint32_t number, const Page* held) {
   if (!file_.writable()) {
     throw Error(errnum::kReadOnly, "The database is open for reading only.");
   }
@@ -214,9 +214,13 @@ void Pager::JournalOriginal(uint32_t number) {
   if (journaled_[number]) return;
   std::vector<uint8_t> rec(8 + page_size_);
   Put32(rec, 0, number);
-  size_t got = file_.ReadAt(static_cast<uint64_t>(number) * page_size_,
-                            std::span<uint8_t>(rec.data() + 4, page_size_));
-  if (got != page_size_) ThrowDamaged("page " + std::to_string(number) + " is cut short");
+  const std::span<uint8_t> image(rec.data() + 4, page_size_);
+  if (held && (number == 0 || !codec_)) {
+    // An unchanged page in memory is the file's page.
+    std::memcpy(image.data(), held->data.data(), page_size_);
+  } else if (file_.ReadAt(static_cast<uint64_t>(number) * page_size_, image) != page_size_) {
+    ThrowDamaged("page " + std::to_string(number) + " is cut short");
+  }
   Put32(
       rec, 4 + page_size_,
       RecordChecksum(journal_header_.nonce, std::span<const uint8_t>(rec.data(), 4 + page_size_)));
@@ -241,7 +245,7 @@ PagePtr Pager::GetForWrite(uint32_t number) {
     return f->page;
   }
   PagePtr p = Get(number);
-  JournalOriginal(number);
+  JournalOriginal(number, p.get());
   if (!marks_.empty()) SaveForMarks(number, *p, true);
   MarkDirty(number);
   if (dirty_.size() > spill_at_) Spill();
@@ -376,17 +380,29 @@ void Pager::PrepareToWrite() {
 }
 
 void Pager::WritePages(const std::vector<uint32_t>& numbers) {
-  std::vector<uint8_t> buf(codec_ ? page_size_ : 0);
-  for (uint32_t n : numbers) {
-    const PagePtr& p = frames_[n].page;
-    if (n != 0 && codec_) {
-      std::memcpy(buf.data(), p->data.data(), page_size_);
-      codec_->Encode(n, buf);
-      file_.WriteAt(static_cast<uint64_t>(n) * page_size_, buf);
-    } else {
-      file_.WriteAt(static_cast<uint64_t>(n) * page_size_, p->data);
+  // Runs of consecutive pages go in one call each.
+  constexpr size_t kRun = 64;
+  std::vector<std::vector<uint8_t>> encoded(codec_ ? kRun : 0);
+  std::vector<std::span<const uint8_t>> run;
+  run.reserve(kRun);
+  for (size_t i = 0; i < numbers.size();) {
+    const uint32_t first = numbers[i];
+    run.clear();
+    for (; i < numbers.size() && run.size() < kRun && numbers[i] == first + run.size(); ++i) {
+      const uint32_t n = numbers[i];
+      const std::vector<uint8_t>& data = frames_[n].page->data;
+      if (n != 0 && codec_) {
+        std::vector<uint8_t>& buf = encoded[run.size()];
+        buf = data;
+        codec_->Encode(n, buf);
+        run.emplace_back(buf);
+      } else {
+        run.emplace_back(data);
+      }
     }
-    file_pages_ = std::max(file_pages_, n + 1);
+    file_.WriteAt(static_cast<uint64_t>(first) * page_size_,
+                  std::span<const std::span<const uint8_t>>(run));
+    file_pages_ = std::max<uint32_t>(file_pages_, first + static_cast<uint32_t>(run.size()));
   }
 }
 

@@ -97,7 +97,8 @@ class Pager {
   // part of the commit until the journal is played back.
   void EnsureRecovered();
   void EvictIfNeeded();
-  void JournalOriginal(uint32_t number);
+  // `held`: the page as it is in memory, unchanged since it was read.
+  void JournalOriginal(uint32_t number, const Page* held = nullptr);
   void OpenJournal();
   // Syncs the records, then writes and syncs a header saying the file may
   // hold changes, before any page of the transaction goes into the file.

@@ -2,6 +2,7 @@
 // program says so instead of failing in the window system.
 #include <QApplication>
 #include <QByteArray>
+#include <QEventLoop>
 #include <QStyleFactory>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "app/qt/desktop.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/qt_settings_store.h"
+#include "jet/storage/page_file.h"
 #include "wizard/command_line.h"
 #include "wizard/wizard.h"
 
@@ -78,6 +80,10 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "tessaly-draviel: %s\n", ignored.c_str());
   }
 
+  // While another program holds the database, the windows still repaint;
+  // what the user does waits until the wait is over.
+  jet::SetLockWaitHandler(
+      [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10); });
   ui::QtMessageSink messages;
   ui::QtSettingsStore settings;
   ui::QtDesktop desktop;

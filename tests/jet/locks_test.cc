@@ -182,6 +182,32 @@ TEST(Locks, AWriterThatSpilledKeepsReadersOutAndItsDeathIsRepairedByTheNextReade
   EXPECT_NE(access(Pager::JournalPath(path).c_str(), F_OK), 0);
 }
 
+TEST(Locks, AWaitCallsTheProgramsHandlerBetweenAttemptsThenSaysInUse) {
+  ScratchDir dir;
+  const std::string path = Prepare(dir);
+  Pipe opened, done;
+  const pid_t first = fork();
+  if (first == 0) {
+    auto db = Database::Open(path, Options(true, 10000));
+    opened.Say();
+    done.Hear();
+    _exit(0);
+  }
+  ASSERT_TRUE(opened.Hear());
+  int calls = 0;
+  SetLockWaitHandler([&] { ++calls; });
+  try {
+    Database::Open(path, Options(true, 300));
+    ADD_FAILURE() << "a second writer was let in";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("in use"), std::string::npos) << e.what();
+  }
+  SetLockWaitHandler(nullptr);
+  EXPECT_GT(calls, 3);  // a pause of at most 50 ms between attempts
+  done.Say();
+  EXPECT_EQ(Wait(first), 0);
+}
+
 TEST(Locks, ASecondWriterWaitsForTheFirstToCloseThenGoesOn) {
   ScratchDir dir;
   const std::string path = Prepare(dir);

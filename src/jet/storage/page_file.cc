@@ -14,7 +14,14 @@ constexpr uint64_t kSharedFirst = 0x7FFFFF02;
 constexpr uint64_t kSharedBytes = 254;
 using LockType = File::LockType;
 
+std::function<void()>& WaitHandler() {
+  static std::function<void()> handler;
+  return handler;
+}
+
 }  // namespace
+
+void SetLockWaitHandler(std::function<void()> handler) { WaitHandler() = std::move(handler); }
 
 PageFile::PageFile(const std::string& path, bool writable, FileSystem& fs)
     : file_(fs.Open(path, writable ? FileSystem::Mode::kReadWrite : FileSystem::Mode::kRead)),
@@ -83,6 +90,7 @@ bool PageFile::WaitLock(LockLevel level, int timeout_ms) {
   for (;;) {
     if (TryLock(level)) return true;
     if (std::chrono::steady_clock::now() >= deadline) break;
+    if (WaitHandler()) WaitHandler()();
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }

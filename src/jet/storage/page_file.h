@@ -18,6 +18,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -25,6 +26,10 @@
 #include "jet/storage/file_system.h"
 
 namespace jet {
+
+// Called between attempts while a lock is waited for, so that a program with
+// windows can keep them painted meanwhile. One for the process; none unless set.
+void SetLockWaitHandler(std::function<void()> handler);
 
 class PageFile {
  public:

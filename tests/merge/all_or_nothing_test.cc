@@ -185,6 +185,40 @@ bool MergeWithFaults(const std::string& path, FaultFileSystem& files,
   }
 }
 
+// Runs `attempt` on a fresh copy of the table with the Nth write failing,
+// cut short or a sync failing, for n = 1, 2, ... until it gets through;
+// `attempt` says whether it did. A complete attempt leaves the merge complete,
+// every other one the file byte for byte as before.
+void ForEachFault(
+    const std::function<bool(const std::string& path, FaultFileSystem& files)>& attempt) {
+  for (const char* kind : {"write", "cut write", "sync"}) {
+    int failed = 0;
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(kind) + " " + std::to_string(n));
+      ScratchDir dir;
+      const std::string path = dir.Copy("generated/people_V2000_200.mdb");
+      const std::string original = ReadFile(path);
+      FaultFileSystem files;
+      if (std::string(kind) == "sync") {
+        files.FailSync(n);
+      } else {
+        files.FailWrite(n, std::string(kind) == "cut write");
+      }
+      const bool done = attempt(path, files);
+      const State s = Examine(path, kind);
+      if (done) {
+        EXPECT_EQ(s, State::kComplete);
+        break;  // the merge needed fewer than n of them
+      }
+      ++failed;
+      EXPECT_EQ(s, State::kBefore);
+      EXPECT_EQ(ReadFile(path), original);
+      ASSERT_LT(n, 2000) << "the merge never got through";
+    }
+    EXPECT_GT(failed, 2) << kind;
+  }
+}
+
 // With a bound of a few pages the merge writes its changes into the file many
 // times before the commit; a failure at any of those writes or syncs must
 // still leave the table as before.
@@ -201,32 +235,9 @@ void FailEachWriteAndSync(size_t spill_bytes) {
       EXPECT_EQ(spills, 0u);
     }
   }
-  for (const char* kind : {"write", "cut write", "sync"}) {
-    int failed = 0;
-    for (int n = 1;; ++n) {
-      SCOPED_TRACE(std::string(kind) + " " + std::to_string(n));
-      ScratchDir dir;
-      const std::string path = dir.Copy("generated/people_V2000_200.mdb");
-      const std::string original = ReadFile(path);
-      FaultFileSystem files;
-      if (std::string(kind) == "sync") {
-        files.FailSync(n);
-      } else {
-        files.FailWrite(n, std::string(kind) == "cut write");
-      }
-      const bool done = MergeWithFaults(path, files, spill_bytes);
-      const State s = Examine(path, kind);
-      if (done) {
-        EXPECT_EQ(s, State::kComplete);
-        break;  // the merge needed fewer than n of them
-      }
-      ++failed;
-      EXPECT_EQ(s, State::kBefore);
-      EXPECT_EQ(ReadFile(path), original);
-      ASSERT_LT(n, 2000) << "the merge never got through";
-    }
-    EXPECT_GT(failed, 2) << kind;
-  }
+  ForEachFault([&](const std::string& path, FaultFileSystem& files) {
+    return MergeWithFaults(path, files, spill_bytes);
+  });
 }
 
 // The same merge in a child process with a bound of two pages, so that most
@@ -251,48 +262,29 @@ TEST(MergeAllOrNothing, EveryWriteOrSyncThatFailsWhileChangesSpill) { FailEachWr
 // complete and "Done." follows.
 TEST(MergeAllOrNothing, TheRunShowsOneReportAndNoDoneForEveryFailingWriteOrSync) {
   std::set<int> labels;
-  for (const char* kind : {"write", "cut write", "sync"}) {
-    int failed = 0;
-    for (int n = 1;; ++n) {
-      SCOPED_TRACE(std::string(kind) + " " + std::to_string(n));
-      ScratchDir dir;
-      const std::string path = dir.Copy("generated/people_V2000_200.mdb");
-      const std::string original = ReadFile(path);
-      FaultFileSystem files;
-      if (std::string(kind) == "sync") {
-        files.FailSync(n);
-      } else {
-        files.FailWrite(n, std::string(kind) == "cut write");
-      }
-      merge::RecordingMergePage page;
-      merge_test::SetUp(page, path, "People", {"First", "Last"});
-      merge::MergeOutcome outcome;
-      {
-        auto held = jet::Database::Open(path, jet::OpenOptions{"", true, &files});
-        merge::MergeRun run(page);
-        outcome = run.Press();
-      }
-      const State s = Examine(path, kind);
-      if (outcome.status == merge::MergeOutcome::Status::kFinished) {
-        EXPECT_EQ(s, State::kComplete);
-        EXPECT_EQ(merge_test::Notices(page), std::vector<std::string>{"Done."});
-        EXPECT_TRUE(merge_test::Reports(page).empty());
-        break;
-      }
-      ++failed;
-      EXPECT_EQ(outcome.status, merge::MergeOutcome::Status::kFailed);
-      const std::vector<std::string> reports = merge_test::Reports(page);
-      ASSERT_EQ(reports.size(), 1u);
-      labels.insert(merge_test::ReportedLabel(reports[0]));
-      EXPECT_TRUE(merge_test::Notices(page).empty());
-      EXPECT_EQ(page.caption, merge::kStartCaption);
-      EXPECT_FALSE(page.merge_done);
-      EXPECT_EQ(s, State::kBefore);
-      EXPECT_EQ(ReadFile(path), original);
-      ASSERT_LT(n, 2000) << "the merge never got through";
+  ForEachFault([&](const std::string& path, FaultFileSystem& files) {
+    merge::RecordingMergePage page;
+    merge_test::SetUp(page, path, "People", {"First", "Last"});
+    merge::MergeOutcome outcome;
+    {
+      auto held = jet::Database::Open(path, jet::OpenOptions{"", true, &files});
+      merge::MergeRun run(page);
+      outcome = run.Press();
     }
-    EXPECT_GT(failed, 2) << kind;
-  }
+    if (outcome.status == merge::MergeOutcome::Status::kFinished) {
+      EXPECT_EQ(merge_test::Notices(page), std::vector<std::string>{"Done."});
+      EXPECT_TRUE(merge_test::Reports(page).empty());
+      return true;
+    }
+    EXPECT_EQ(outcome.status, merge::MergeOutcome::Status::kFailed);
+    const std::vector<std::string> reports = merge_test::Reports(page);
+    EXPECT_EQ(reports.size(), 1u);
+    if (!reports.empty()) labels.insert(merge_test::ReportedLabel(reports[0]));
+    EXPECT_TRUE(merge_test::Notices(page).empty());
+    EXPECT_EQ(page.caption, merge::kStartCaption);
+    EXPECT_FALSE(page.merge_done);
+    return false;
+  });
   // Writes fail in the statements that change the table (its new column, an
   // UPDATE) or at the commit; each is the step named, never a later one.
   EXPECT_TRUE(labels.count(202)) << "the commit";

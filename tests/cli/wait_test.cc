@@ -43,12 +43,6 @@ pid_t HoldForWriting(const std::string& path, int hold_ms) {
   return pid;
 }
 
-int Reap(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(Wait, ReadersGoOnAndASecondWriterGivesUpAfterItsWait) {
   ScratchDir dir;
   const std::string db = dir.Copy("generated/people_V2000_200.mdb");
@@ -72,7 +66,7 @@ TEST(Wait, ReadersGoOnAndASecondWriterGivesUpAfterItsWait) {
       Tessaly(dir.path().string(), "import " + Q(db) + " Other " + Q(csv) + " --wait 0");
   EXPECT_EQ(import.code, 1);
   EXPECT_NE(import.err.find("in use"), std::string::npos) << import.err;
-  EXPECT_EQ(Reap(holder), 0);
+  EXPECT_EQ(testing_support::WaitForChild(holder), 0);
   EXPECT_EQ(ReadFile(db), before);
 }
 
@@ -83,7 +77,7 @@ TEST(Wait, AWriterThatWaitsLongEnoughGetsInWhenTheFirstCloses) {
   const Outcome merge =
       Tessaly(dir.path().string(), "merge " + Q(db) + " People --field First --wait 20");
   EXPECT_EQ(merge.code, 0) << merge.err;
-  EXPECT_EQ(Reap(holder), 0);
+  EXPECT_EQ(testing_support::WaitForChild(holder), 0);
   EXPECT_TRUE(cli_test::CheckClean(dir.path().string(), db));
 }
 

@@ -84,12 +84,6 @@ struct Pipe {
   }
 };
 
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(Locks, ReadersGoOnWhileAWriterChangesPagesInMemoryAndItsCommitWaitsForThem) {
   ScratchDir dir;
   const std::string path = Prepare(dir);
@@ -116,7 +110,7 @@ TEST(Locks, ReadersGoOnWhileAWriterChangesPagesInMemoryAndItsCommitWaitsForThem)
     EXPECT_EQ(BatchesSeen(*db), std::set<std::string>{"b0"});
   }
   ASSERT_TRUE(committed.Hear());
-  EXPECT_EQ(Wait(writer), 0);
+  EXPECT_EQ(testing_support::WaitForChild(writer), 0);
   auto db = Database::Open(path, Options(false, 0));
   EXPECT_EQ(BatchesSeen(*db), std::set<std::string>{"b1"});
 }
@@ -175,7 +169,7 @@ TEST(Locks, AWriterThatSpilledKeepsReadersOutAndItsDeathIsRepairedByTheNextReade
     EXPECT_NE(std::string(e.what()).find("in use"), std::string::npos) << e.what();
   }
   kill(writer, SIGKILL);
-  Wait(writer);
+  testing_support::WaitForChild(writer);
   auto db = Database::Open(path, Options(false, 0));
   EXPECT_EQ(BatchesSeen(*db), std::set<std::string>{"b0"});
   EXPECT_TRUE(CheckDatabase(*db).ok());
@@ -205,7 +199,7 @@ TEST(Locks, AWaitCallsTheProgramsHandlerBetweenAttemptsThenSaysInUse) {
   SetLockWaitHandler(nullptr);
   EXPECT_GT(calls, 3);  // a pause of at most 50 ms between attempts
   done.Say();
-  EXPECT_EQ(Wait(first), 0);
+  EXPECT_EQ(testing_support::WaitForChild(first), 0);
 }
 
 TEST(Locks, ASecondWriterWaitsForTheFirstToCloseThenGoesOn) {
@@ -226,7 +220,7 @@ TEST(Locks, ASecondWriterWaitsForTheFirstToCloseThenGoesOn) {
   EXPECT_EQ(BatchesSeen(*db), std::set<std::string>{"b1"});
   WriteBatch(*db, 2);
   db->Commit();
-  EXPECT_EQ(Wait(first), 0);
+  EXPECT_EQ(testing_support::WaitForChild(first), 0);
   EXPECT_EQ(BatchesSeen(*db), std::set<std::string>{"b2"});
 }
 

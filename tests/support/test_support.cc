@@ -73,4 +73,10 @@ std::string ShellQuote(const std::string& s) {
   return out + "'";
 }
 
+int WaitForChild(int pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace testing_support

@@ -32,5 +32,7 @@ std::string Capture(const std::string& command, int* status = nullptr);
 // `s` in single quotes for the shell.
 std::string ShellQuote(const std::string& s);
 void WriteFile(const std::string& path, const std::string& content);
+// Waits for a child process; its exit status, -1 when it did not exit normally.
+int WaitForChild(int pid);
 
 }  // namespace testing_support

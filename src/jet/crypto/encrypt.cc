@@ -172,8 +172,18 @@ void EncryptDatabase(const std::string& link, const std::string& password, FileS
     throw Error(errnum::kGeneric,
                 "The database '" + path + "' is in use: another program has it open for writing.");
   }
-  // A change cut short must be undone before the pages are copied.
-  Pager::RecoverJournal(path, file);
+  // A change cut short must be undone before the pages are copied, with no
+  // reader in the file while its pages are put back.
+  if (fs.Exists(Pager::JournalPath(path))) {
+    if (!file.WaitLock(PageFile::LockLevel::kExclusive, 10000)) {
+      throw Error(errnum::kGeneric, "The database '" + path +
+                                        "' must be repaired after an interrupted change, but "
+                                        "other programs are reading it; try again when they "
+                                        "are done.");
+    }
+    Pager::RecoverJournal(path, file);
+    file.Release(PageFile::LockLevel::kReserved);
+  }
   RemoveLeftoverCopies(path, fs);
 
   std::vector<uint8_t> raw(4096, 0);
